@@ -1,0 +1,46 @@
+// Multiple readers, one writer. The writing thread may take the write lock
+// again (counted) and the read lock (a no-op while it writes).
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <mutex>
+
+class TMultiReadExclusiveWriteSynchronizer {
+public:
+  void BeginRead();
+  void EndRead();
+  void BeginWrite();
+  void EndWrite();
+
+private:
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  int FReaders = 0;        // readers other than the writer
+  DWORD FWriter = 0;       // thread id of the writer, 0 when none
+  int FWriteDepth = 0;     // nesting of the writer's BeginWrite
+  int FWriterReads = 0;    // BeginRead calls made by the writer (no-ops)
+};
+
+class TReadLock {
+public:
+  explicit TReadLock(TMultiReadExclusiveWriteSynchronizer& lock) : FLock(lock) { FLock.BeginRead(); }
+  ~TReadLock() { FLock.EndRead(); }
+  TReadLock(const TReadLock&) = delete;
+  TReadLock& operator=(const TReadLock&) = delete;
+
+private:
+  TMultiReadExclusiveWriteSynchronizer& FLock;
+};
+
+class TWriteLock {
+public:
+  explicit TWriteLock(TMultiReadExclusiveWriteSynchronizer& lock) : FLock(lock) { FLock.BeginWrite(); }
+  ~TWriteLock() { FLock.EndWrite(); }
+  TWriteLock(const TWriteLock&) = delete;
+  TWriteLock& operator=(const TWriteLock&) = delete;
+
+private:
+  TMultiReadExclusiveWriteSynchronizer& FLock;
+};

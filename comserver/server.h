@@ -1,0 +1,51 @@
+// The one server object of the module: what is alive, and what the module is.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class TComServerObject {
+public:
+  virtual ~TComServerObject() = default;
+  virtual LONG TrackObject(bool created) = 0;
+  virtual LONG TrackFactory(bool created) = 0;
+  virtual std::string HelpFile() = 0;
+  virtual std::string ServerFilePath() = 0;
+  virtual std::string ServerKeyName() = 0;
+  virtual std::string ServerBaseName() = 0;
+};
+
+class TComServer : public TComServerObject {
+public:
+  TComServer() = default;
+  // Destroys every factory of this server, newest first.
+  ~TComServer() override;
+
+  LONG TrackObject(bool created) override;
+  LONG TrackFactory(bool created) override;
+  std::string HelpFile() override { return FHelpFile; }
+  std::string ServerFilePath() override;
+  std::string ServerKeyName() override { return "InprocServer32"; }
+  std::string ServerBaseName() override;
+
+  // Calls UpdateRegistration(registering) on every registrable factory of
+  // this server, under the factory list's write lock. Exceptions pass on.
+  void UpdateServerRegistration(bool registering);
+
+  // Changed only by InterlockedIncrement/InterlockedDecrement; the property
+  // sheet changes LiveObjects too, through a page's pcRefParent.
+  alignas(4) volatile LONG LiveObjects = 0;
+  alignas(4) volatile LONG FactoryRefs = 0;
+  bool Registering = false;
+
+private:
+  std::string FHelpFile;
+};
+
+// Created at start-up, destroyed at teardown; null outside.
+extern TComServer* ServerInstance;
+
+// The file name without directory and extension: C:\Program Files\Sample.Ext.dll
+// gives Sample.Ext.
+std::string BaseNameOfPath(const std::string& path);
