@@ -1,0 +1,27 @@
+// Replaces a module's import of a system function by a function of the test,
+// so a test can stand in for the platform where Wine does not do what Windows
+// does (or watch what the module passes). Windows only.
+#pragma once
+
+#include <windows.h>
+
+// Points the import of `function` from `dll` (case-insensitive) in `module`'s
+// import table to `replacement`. Returns the previous target, or nullptr when
+// the module does not import that function.
+void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement);
+
+// Restores an import when it goes out of scope.
+class TImportPatch {
+public:
+  TImportPatch(HMODULE module, const char* dll, const char* function, void* replacement);
+  ~TImportPatch();
+  TImportPatch(const TImportPatch&) = delete;
+  TImportPatch& operator=(const TImportPatch&) = delete;
+  void* Original() const { return FOriginal; }
+
+private:
+  HMODULE FModule;
+  const char* FDll;
+  const char* FFunction;
+  void* FOriginal;
+};
