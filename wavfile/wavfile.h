@@ -45,3 +45,19 @@ private:
 // mode, sample rate, bytes per second, bits per sample, duration.
 using TInformationTexts = std::array<std::string, 7>;
 TInformationTexts InformationTexts(const TWAVfile& wav);
+
+// The value rounded to one decimal place, written without a leading zero and
+// with `separator` before the decimal digit (0.25 -> ".3", 59.96 -> "60.0").
+std::string OneDecimalForm(double value, char separator);
+
+// The module-wide decimal separator: '.' until LoadDecimalSeparator has read
+// the locale. Written once at start-up, only read afterwards.
+char DecimalSeparator();
+// Reads the separator of the calling thread's locale (Windows) or of the
+// environment's LC_NUMERIC (POSIX); '.' when that is not exactly one byte.
+void LoadDecimalSeparator();
+// For tests: sets the separator directly.
+void SetDecimalSeparator(char separator);
+// The separator a locale setting gives: its only byte, or '.' when the
+// setting is missing, empty or longer.
+char SeparatorFromSetting(const char* setting);

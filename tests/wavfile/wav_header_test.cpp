@@ -1,0 +1,380 @@
+#include "wavfile.h"
+
+#include "test_files.h"
+
+#include <functional>
+
+#ifdef __linux__
+#include <dirent.h>
+#endif
+
+namespace {
+
+struct TValues {
+  bool Valid;
+  uint16_t FormatTag;
+  uint8_t ChannelCount;
+  uint32_t SampleRate, BytesPerSecond;
+  uint16_t BlockAlign;
+  uint8_t BitsPerSample;
+  int32_t SampleCount;
+  uint16_t HeaderSize;
+  uint32_t FileSize;
+};
+
+void ExpectValues(const TWAVfile& wav, const TValues& v) {
+  EXPECT_EQ(wav.Valid, v.Valid);
+  EXPECT_EQ(wav.FormatTag, v.FormatTag);
+  EXPECT_EQ(wav.ChannelCount, v.ChannelCount);
+  EXPECT_EQ(wav.SampleRate, v.SampleRate);
+  EXPECT_EQ(wav.BytesPerSecond, v.BytesPerSecond);
+  EXPECT_EQ(wav.BlockAlign, v.BlockAlign);
+  EXPECT_EQ(wav.BitsPerSample, v.BitsPerSample);
+  EXPECT_EQ(wav.SampleCount, v.SampleCount);
+  EXPECT_EQ(wav.HeaderSize, v.HeaderSize);
+  EXPECT_EQ(wav.FileSize, v.FileSize);
+}
+
+#ifdef __linux__
+size_t OpenDescriptorCount() {
+  size_t count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir))
+      ++count;
+    closedir(dir);
+  }
+  return count;
+}
+#endif
+
+const TValues AllZero = {false, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+// ---- acceptance: what LoadFromFile returns and whether the file is valid
+
+struct TAcceptanceCase {
+  const char* Name;
+  std::function<void(TWavBuilder&)> Change;
+  size_t Size; // bytes written; size_t(-1): the builder's bytes as they are
+  bool Read;
+  bool Valid;
+};
+
+const size_t AsBuilt = size_t(-1);
+
+void PrintTo(const TAcceptanceCase& c, std::ostream* os) {
+  *os << c.Name;
+}
+
+class Acceptance : public ::testing::TestWithParam<TAcceptanceCase> {};
+
+TEST_P(Acceptance, ReadResultAndValidFollowTheHeader) {
+  const TAcceptanceCase& c = GetParam();
+  TWavBuilder builder;
+  c.Change(builder);
+  TTestFile file;
+  file.Write(builder, c.Size);
+
+  TWAVfile wav;
+  EXPECT_EQ(wav.LoadFromFile(file.c_str()), c.Read);
+  EXPECT_EQ(wav.Valid, c.Valid);
+  if (!c.Valid)
+    ExpectValues(wav, AllZero);
+}
+
+const auto Keep = [](TWavBuilder&) {};
+const auto NoDataAt36 = [](TWavBuilder& b) { b.Tail = TWavBuilder::Chunk("LIST", 4, Le32(0)); };
+
+INSTANTIATE_TEST_SUITE_P(
+    WavHeader, Acceptance,
+    ::testing::Values(
+        TAcceptanceCase{"canonical_pcm", Keep, AsBuilt, true, true},
+        TAcceptanceCase{"mono", [](TWavBuilder& b) { b.Channels = 1; }, AsBuilt, true, true},
+        TAcceptanceCase{"zero_channels", [](TWavBuilder& b) { b.Channels = 0; }, AsBuilt, true,
+                        false},
+        TAcceptanceCase{"three_channels", [](TWavBuilder& b) { b.Channels = 3; }, AsBuilt, true,
+                        false},
+        TAcceptanceCase{"channel_count_257_whose_low_byte_is_1",
+                        [](TWavBuilder& b) { b.Channels = 257; }, AsBuilt, true, false},
+        TAcceptanceCase{"lower_case_riff", [](TWavBuilder& b) { b.RiffId = "riff"; }, AsBuilt, true,
+                        false},
+        TAcceptanceCase{"rifx_byte_order", [](TWavBuilder& b) { b.RiffId = "RIFX"; }, AsBuilt, true,
+                        false},
+        TAcceptanceCase{"avi_form_type", [](TWavBuilder& b) { b.FormType = "AVI "; }, AsBuilt, true,
+                        false},
+        TAcceptanceCase{"fmt_without_trailing_blank", [](TWavBuilder& b) { b.FmtId = "fmt_"; },
+                        AsBuilt, true, false},
+        TAcceptanceCase{"upper_case_fmt", [](TWavBuilder& b) { b.FmtId = "FMT "; }, AsBuilt, true,
+                        false},
+        TAcceptanceCase{"any_format_code", [](TWavBuilder& b) { b.FormatTag = 65534; }, AsBuilt,
+                        true, true},
+        TAcceptanceCase{"zero_rates_and_sizes",
+                        [](TWavBuilder& b) {
+                          b.SampleRate = b.BytesPerSecond = b.RiffSize = 0;
+                          b.BlockAlign = b.BitsPerSample = 0;
+                        },
+                        AsBuilt, true, true},
+        TAcceptanceCase{"empty_file", Keep, 0, false, false},
+        TAcceptanceCase{"39_bytes", Keep, 39, false, false},
+        TAcceptanceCase{"40_bytes_with_data_at_36", Keep, 40, true, true},
+        TAcceptanceCase{"40_bytes_without_data_at_36", NoDataAt36, 40, false, false},
+        TAcceptanceCase{"next_chunk_one_byte_short", NoDataAt36, 47, false, false},
+        TAcceptanceCase{"next_chunk_complete", NoDataAt36, 48, true, true},
+        TAcceptanceCase{"refused_header_with_failing_extra_read",
+                        [](TWavBuilder& b) {
+                          b.Channels = 3;
+                          b.Tail = TWavBuilder::Chunk("LIST", 4);
+                        },
+                        40, false, false},
+        TAcceptanceCase{"next_chunk_position_of_2_pow_31",
+                        [](TWavBuilder& b) {
+                          b.FmtSize = 0x80000000u - 20;
+                          b.Tail = TWavBuilder::Chunk("LIST", 4, Le32(0));
+                        },
+                        AsBuilt, false, false},
+        TAcceptanceCase{"next_chunk_position_just_below_2_pow_31",
+                        [](TWavBuilder& b) {
+                          b.FmtSize = 0x7FFFFFFFu - 20;
+                          b.Tail = TWavBuilder::Chunk("LIST", 4, Le32(0));
+                        },
+                        AsBuilt, false, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(WavHeader, MissingFileIsNotRead) {
+  TWAVfile wav;
+  EXPECT_FALSE(wav.LoadFromFile(TestFilePath("_never_written").c_str()));
+  ExpectValues(wav, AllZero);
+}
+
+TEST(WavHeader, NullPathIsNotRead) {
+  TWAVfile wav;
+  EXPECT_FALSE(wav.LoadFromFile(static_cast<const char*>(nullptr)));
+  ExpectValues(wav, AllZero);
+}
+
+TEST(WavHeader, NewObjectIsReset) {
+  ExpectValues(TWAVfile(), AllZero);
+}
+
+// ---- values taken over from an accepted header
+
+struct TValuesCase {
+  const char* Name;
+  std::function<TWavBuilder()> Build;
+  size_t Padding; // zero bytes after the builder's bytes
+  TValues Expected;
+};
+
+void PrintTo(const TValuesCase& c, std::ostream* os) {
+  *os << c.Name;
+}
+
+class HeaderValues : public ::testing::TestWithParam<TValuesCase> {};
+
+TEST_P(HeaderValues, AreTakenOverAsTheReaderDefinesThem) {
+  const TValuesCase& c = GetParam();
+  TTestFile file;
+  std::vector<uint8_t> bytes = c.Build().Bytes();
+  bytes.resize(bytes.size() + c.Padding, 0);
+  file.Write(bytes);
+
+  TWAVfile wav;
+  ASSERT_TRUE(wav.LoadFromFile(file.c_str()));
+  ExpectValues(wav, c.Expected);
+}
+
+TWavBuilder With(std::function<void(TWavBuilder&)> change) {
+  TWavBuilder b;
+  change(b);
+  return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WavHeader, HeaderValues,
+    ::testing::Values(
+        TValuesCase{"canonical_pcm", [] { return TWavBuilder(); }, 0,
+                    {true, 1, 2, 44100, 176400, 4, 16, 0, 44, 176444}},
+        TValuesCase{"fmt_18_then_fact", [] { return FactBuilder(88200); }, 0,
+                    {true, 1, 2, 44100, 176400, 4, 16, 88200, 58, 176444}},
+        TValuesCase{"fact_value_ff_ff_ff_ff_is_minus_one",
+                    [] { return FactBuilder(0xFFFFFFFFu); }, 0,
+                    {true, 1, 2, 44100, 176400, 4, 16, -1, 58, 176444}},
+        TValuesCase{"fmt_16_then_fact",
+                    [] {
+                      return With([](TWavBuilder& b) {
+                        b.Tail = TWavBuilder::Chunk("fact", 4, Le32(1234));
+                      });
+                    },
+                    0, {true, 1, 2, 44100, 176400, 4, 16, 1234, 56, 176444}},
+        TValuesCase{"fmt_16_then_list",
+                    [] {
+                      return With([](TWavBuilder& b) {
+                        b.Tail = TWavBuilder::Chunk("LIST", 26, Le32(0x4F464E49)); // "INFO"
+                      });
+                    },
+                    22, {true, 1, 2, 44100, 176400, 4, 16, 0, 56, 176444}},
+        TValuesCase{"lower_case_fact_id_is_not_a_fact_chunk",
+                    [] {
+                      return With([](TWavBuilder& b) {
+                        b.Tail = TWavBuilder::Chunk("FACT", 4, Le32(1234));
+                      });
+                    },
+                    0, {true, 1, 2, 44100, 176400, 4, 16, 0, 56, 176444}},
+        TValuesCase{"only_low_byte_of_bits_per_sample",
+                    [] { return With([](TWavBuilder& b) { b.BitsPerSample = 272; }); }, 0,
+                    {true, 1, 2, 44100, 176400, 4, 16, 0, 44, 176444}},
+        TValuesCase{"all_of_the_unsigned_ranges",
+                    [] {
+                      return With([](TWavBuilder& b) {
+                        b.FormatTag = 0xFFFF;
+                        b.SampleRate = b.BytesPerSecond = 0xFFFFFFFFu;
+                        b.BlockAlign = 0xFFFF;
+                        b.BitsPerSample = 0xFF;
+                        b.RiffSize = 0xFFFFFFF7u;
+                      });
+                    },
+                    0, {true, 0xFFFF, 2, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFF, 0xFF, 0, 44,
+                        0xFFFFFFFFu}},
+        TValuesCase{"riff_size_20_clamps_header_size",
+                    [] { return With([](TWavBuilder& b) { b.RiffSize = 20; }); }, 0,
+                    {true, 1, 2, 44100, 176400, 4, 16, 0, 28, 28}},
+        TValuesCase{"riff_size_36_equals_header_size", // 44 bytes: the clamp is not needed
+                    [] { return With([](TWavBuilder& b) { b.RiffSize = 36; }); }, 0,
+                    {true, 1, 2, 44100, 176400, 4, 16, 0, 44, 44}},
+        TValuesCase{"riff_size_2_pow_32_minus_8_wraps_file_size_to_0",
+                    [] { return With([](TWavBuilder& b) { b.RiffSize = 0xFFFFFFF8u; }); }, 0,
+                    {true, 1, 2, 44100, 176400, 4, 16, 0, 0, 0}},
+        TValuesCase{"fmt_65500_header_size_wraps_to_4",
+                    [] {
+                      return With([](TWavBuilder& b) {
+                        b.FmtSize = 65500;
+                        b.Tail = Join(std::vector<uint8_t>(65500 - 16, 0),
+                                      TWavBuilder::Chunk("fact", 4, Le32(7)));
+                      });
+                    },
+                    0, {true, 1, 2, 44100, 176400, 4, 16, 7, 4, 176444}},
+        TValuesCase{"next_chunk_position_wraps_to_the_file_start",
+                    [] {
+                      return With([](TWavBuilder& b) {
+                        b.FmtSize = 0xFFFFFFECu; // + 20 is 2^32: the 12 bytes at 0
+                        b.Tail = TWavBuilder::Chunk("LIST", 4);
+                      });
+                    },
+                    0, {true, 1, 2, 44100, 176400, 4, 16, 0, 20, 176444}},
+        TValuesCase{"wrapped_position_finds_a_fact_id_in_the_riff_size",
+                    [] {
+                      return With([](TWavBuilder& b) {
+                        b.RiffSize = 0x74636166u; // the bytes "fact"
+                        b.FmtSize = 0xFFFFFFF0u;  // + 20 wraps to 4
+                        b.Tail = TWavBuilder::Chunk("LIST", 4);
+                      });
+                    },
+                    0, {true, 1, 2, 44100, 176400, 4, 16, 0x20746D66, 24, 0x7463616Eu}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(WavHeader, FactChunkValueBecomesTheSampleCount) {
+  TTestFile file;
+  file.Write(FactBuilder(88200));
+  TWAVfile wav;
+  ASSERT_TRUE(wav.LoadFromFile(file.c_str()));
+  EXPECT_EQ(wav.SampleCount, 88200);
+  EXPECT_DOUBLE_EQ(wav.Duration(), 2.0);
+}
+
+TEST(WavHeader, ListChunkAfterFmtDoesNotBecomeTheSampleCount) {
+  // What common writers put between fmt and data: an INFO list with tags.
+  TWavBuilder b;
+  b.RiffSize = 176436 + 34;
+  b.Tail = Join(TWavBuilder::Chunk("LIST", 26,
+                                   {'I', 'N', 'F', 'O', 'I', 'S', 'F', 'T', 14,  0,   0,   0,   'L',
+                                    'a', 'v', 'f', '5', '9', '.', '2', '7', '.', '1', '0', '0', 0}),
+                TWavBuilder::Chunk("data", 176400));
+  TTestFile file;
+  file.Write(b);
+  TWAVfile wav;
+  ASSERT_TRUE(wav.LoadFromFile(file.c_str()));
+  EXPECT_TRUE(wav.Valid);
+  EXPECT_EQ(wav.SampleCount, 0);
+  // The size rule: (176478 - 56) / 176400.
+  EXPECT_DOUBLE_EQ(wav.Duration(), 176422.0 / 176400.0);
+  EXPECT_EQ(InformationTexts(wav)[6], "1.0 seconds");
+}
+
+// ---- state: every load starts from reset
+
+struct TFailedLoadCase {
+  const char* Name;
+  bool Read;
+  std::function<void(const TTestFile&)> Prepare;
+};
+
+void PrintTo(const TFailedLoadCase& c, std::ostream* os) {
+  *os << c.Name;
+}
+
+class FailedLoad : public ::testing::TestWithParam<TFailedLoadCase> {};
+
+TEST_P(FailedLoad, AfterAValidLoadResetsEveryValue) {
+  TTestFile good("_good");
+  good.Write(FactBuilder(88200));
+  TTestFile bad;
+  GetParam().Prepare(bad);
+
+  TWAVfile wav;
+  ASSERT_TRUE(wav.LoadFromFile(good.c_str()));
+  ASSERT_TRUE(wav.Valid);
+  EXPECT_EQ(wav.LoadFromFile(bad.c_str()), GetParam().Read);
+  ExpectValues(wav, AllZero);
+  EXPECT_EQ(wav.Duration(), 0.0);
+}
+
+TEST_P(FailedLoad, LeavesNoHandleOpen) {
+  TTestFile bad;
+  GetParam().Prepare(bad);
+  TWAVfile wav;
+  EXPECT_EQ(wav.LoadFromFile(bad.c_str()), GetParam().Read);
+  // Windows refuses to delete a file that is still open without delete sharing.
+  EXPECT_EQ(std::remove(bad.c_str()), 0);
+  EXPECT_EQ(std::fopen(bad.c_str(), "rb"), nullptr);
+}
+
+#ifdef __linux__
+TEST_P(FailedLoad, LeavesNoDescriptorOpen) {
+  TTestFile bad;
+  GetParam().Prepare(bad);
+  size_t before = OpenDescriptorCount();
+  TWAVfile wav;
+  EXPECT_EQ(wav.LoadFromFile(bad.c_str()), GetParam().Read);
+  EXPECT_EQ(OpenDescriptorCount(), before);
+}
+#endif
+
+TEST(WavHeader, LoadOfAMissingFileAfterAValidLoadResetsEveryValue) {
+  TTestFile good;
+  good.Write(TWavBuilder());
+  TWAVfile wav;
+  ASSERT_TRUE(wav.LoadFromFile(good.c_str()));
+  ASSERT_TRUE(wav.Valid);
+  EXPECT_FALSE(wav.LoadFromFile(TestFilePath("_never_written").c_str()));
+  ExpectValues(wav, AllZero);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WavHeader, FailedLoad,
+    ::testing::Values(TFailedLoadCase{"short_file", false,
+                                      [](const TTestFile& f) { f.Write(TWavBuilder(), 39); }},
+                      TFailedLoadCase{"extra_read_past_the_end", false,
+                                      [](const TTestFile& f) { f.Write(FactBuilder(1), 40); }},
+                      TFailedLoadCase{"negative_position", false,
+                                      [](const TTestFile& f) {
+                                        f.Write(With([](TWavBuilder& b) {
+                                          b.FmtSize = 0xFFFFFFF0u - 20;
+                                          b.Tail = TWavBuilder::Chunk("LIST", 4);
+                                        }));
+                                      }},
+                      TFailedLoadCase{"refused_header", true,
+                                      [](const TTestFile& f) {
+                                        f.Write(With([](TWavBuilder& b) { b.FormType = "wave"; }));
+                                      }}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace

@@ -1,0 +1,95 @@
+// How the reader opens files on Windows: sharing with other handles and
+// names outside the ANSI code page.
+#include "wavfile.h"
+
+#include "test_files.h"
+
+#include <windows.h>
+
+namespace {
+
+// A handle of the test's own on the file, closed when the test ends.
+class THeldFile {
+public:
+  THeldFile(const char* name, DWORD access, DWORD share)
+      : FHandle(CreateFileA(name, access, share, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  ~THeldFile() {
+    if (FHandle != INVALID_HANDLE_VALUE)
+      CloseHandle(FHandle);
+  }
+  THeldFile(const THeldFile&) = delete;
+  THeldFile& operator=(const THeldFile&) = delete;
+  bool IsOpen() const { return FHandle != INVALID_HANDLE_VALUE; }
+
+private:
+  HANDLE FHandle;
+};
+
+struct TSharingCase {
+  const char* Name;
+  DWORD Access, Share;
+  bool Read;
+};
+
+void PrintTo(const TSharingCase& c, std::ostream* os) {
+  *os << c.Name;
+}
+
+class Sharing : public ::testing::TestWithParam<TSharingCase> {};
+
+TEST_P(Sharing, DecidesWhetherAHeldFileCanBeRead) {
+  TTestFile file;
+  file.Write(TWavBuilder());
+  THeldFile held(file.c_str(), GetParam().Access, GetParam().Share);
+  ASSERT_TRUE(held.IsOpen());
+  TWAVfile wav;
+  EXPECT_EQ(wav.LoadFromFile(file.c_str()), GetParam().Read);
+  EXPECT_EQ(wav.Valid, GetParam().Read);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WindowsFiles, Sharing,
+    ::testing::Values(
+        TSharingCase{"writer_sharing_read_and_write", GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+        TSharingCase{"reader_sharing_read", GENERIC_READ, FILE_SHARE_READ, true},
+        TSharingCase{"writer_sharing_only_read", GENERIC_WRITE, FILE_SHARE_READ, true},
+        TSharingCase{"holder_sharing_only_write", GENERIC_READ, FILE_SHARE_WRITE, false},
+        TSharingCase{"exclusive_reader", GENERIC_READ, 0, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+std::wstring Widen(const std::string& text) {
+  int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(length, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
+  wide.resize(length - 1);
+  return wide;
+}
+
+TEST(WindowsFiles, WidePathOutsideTheAnsiCodePageLoads) {
+  // Greek, Cyrillic and CJK letters: no single-byte code page holds them all.
+  std::wstring name = Widen(TestFilePath()) + L"_\x03A9\x0416\x4E2D.wav";
+  {
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::vector<uint8_t> bytes = FactBuilder(22050).Bytes();
+    DWORD written = 0;
+    BOOL ok = WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    ASSERT_TRUE(ok && written == bytes.size());
+  }
+  TWAVfile wav;
+  EXPECT_TRUE(wav.LoadFromFile(name.c_str()));
+  EXPECT_TRUE(wav.Valid);
+  EXPECT_EQ(wav.SampleCount, 22050);
+  EXPECT_TRUE(DeleteFileW(name.c_str())) << "no handle may stay open";
+}
+
+TEST(WindowsFiles, MissingWidePathIsNotRead) {
+  TWAVfile wav;
+  EXPECT_FALSE(wav.LoadFromFile((Widen(TestFilePath()) + L"_\x03A9_missing.wav").c_str()));
+  EXPECT_FALSE(wav.Valid);
+}
+
+} // namespace
