@@ -16,10 +16,9 @@ enum TThreadingModel : uint8_t { tmSingle = 0, tmApartment = 1, tmFree = 2, tmBo
 class TComObjectFactory : public IClassFactory {
 public:
   // Adds itself to the head of the class manager's list.
-  TComObjectFactory(TComServerObject* serverObject, TComObjectCreator objectClass,
-                    REFCLSID classId, const std::string& className,
-                    const std::string& description, TClassInstancing instancing,
-                    TThreadingModel threadingModel);
+  TComObjectFactory(TComServerObject* serverObject, TComObjectCreator objectClass, REFCLSID classId,
+                    const std::string& className, const std::string& description,
+                    TClassInstancing instancing, TThreadingModel threadingModel);
   // Removes itself from the list.
   virtual ~TComObjectFactory();
 

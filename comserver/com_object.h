@@ -60,8 +60,7 @@ bool FindInterface(const TComClassInfo<Base>& cls, Base* object, REFIID iid, voi
 // Nothing in the module sets one.
 struct IServerExceptionHandler : public IUnknown {
   virtual void STDMETHODCALLTYPE OnException(const char* serverClass, const char* exceptionClass,
-                                             const char* message, HRESULT code,
-                                             BOOL* handled) = 0;
+                                             const char* message, HRESULT code, BOOL* handled) = 0;
 };
 
 // Set once during shut-down; objects that die afterwards are neither counted
@@ -116,7 +115,8 @@ private:
 
 // A descendant of Base that also implements Interfaces: the IUnknown methods
 // of every interface come to the object's one delegating IUnknown.
-template <class Base, class... Interfaces> class TComImplements : public Base, public Interfaces... {
+template <class Base, class... Interfaces>
+class TComImplements : public Base, public Interfaces... {
 public:
   using Base::Base;
   STDMETHODIMP QueryInterface(REFIID iid, void** ppv) final {

@@ -28,7 +28,8 @@ public:
 };
 
 // A failing HRESULT. An empty message becomes the system's text for the code
-// or, when the system has none, "OLE error %.8x".
+// or, when the system has none, "OLE error " and the code as eight upper-case
+// hexadecimal digits.
 class EOleSysError : public EOleError {
 public:
   EOleSysError(const std::string& message, HRESULT resultCode, int32_t helpContext = 0);

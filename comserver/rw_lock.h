@@ -1,10 +1,12 @@
 // Multiple readers, one writer. The writing thread may take the write lock
-// again (counted) and the read lock (a no-op while it writes).
+// again (counted) and the read lock (a no-op while it writes); a reading
+// thread may go on to write once no other thread reads.
 #pragma once
 
 #include <windows.h>
 
 #include <condition_variable>
+#include <map>
 #include <mutex>
 
 class TMultiReadExclusiveWriteSynchronizer {
@@ -17,15 +19,18 @@ public:
 private:
   std::mutex FMutex;
   std::condition_variable FChanged;
-  int FReaders = 0;        // readers other than the writer
-  DWORD FWriter = 0;       // thread id of the writer, 0 when none
-  int FWriteDepth = 0;     // nesting of the writer's BeginWrite
-  int FWriterReads = 0;    // BeginRead calls made by the writer (no-ops)
+  int FReaders = 0;                    // read locks held, over all threads
+  std::map<DWORD, int> FReadsByThread; // read locks held per thread
+  DWORD FWriter = 0;                   // thread id of the writer, 0 when none
+  int FWriteDepth = 0;                 // nesting of the writer's BeginWrite
+  int FWriterReads = 0;                // BeginRead calls made while writing (no-ops)
 };
 
 class TReadLock {
 public:
-  explicit TReadLock(TMultiReadExclusiveWriteSynchronizer& lock) : FLock(lock) { FLock.BeginRead(); }
+  explicit TReadLock(TMultiReadExclusiveWriteSynchronizer& lock) : FLock(lock) {
+    FLock.BeginRead();
+  }
   ~TReadLock() { FLock.EndRead(); }
   TReadLock(const TReadLock&) = delete;
   TReadLock& operator=(const TReadLock&) = delete;
@@ -36,7 +41,9 @@ private:
 
 class TWriteLock {
 public:
-  explicit TWriteLock(TMultiReadExclusiveWriteSynchronizer& lock) : FLock(lock) { FLock.BeginWrite(); }
+  explicit TWriteLock(TMultiReadExclusiveWriteSynchronizer& lock) : FLock(lock) {
+    FLock.BeginWrite();
+  }
   ~TWriteLock() { FLock.EndWrite(); }
   TWriteLock(const TWriteLock&) = delete;
   TWriteLock& operator=(const TWriteLock&) = delete;

@@ -1,0 +1,165 @@
+#include "class_factory.h"
+
+#include "class_manager.h"
+#include "exceptions.h"
+#include "message_box.h"
+#include "module.h"
+#include "registration.h"
+#include "server.h"
+
+#include <vector>
+
+namespace {
+
+const TInterfaceEntry<TComObjectFactory> FactoryInterfaces[] = {
+    {&IID_IClassFactory, InterfaceOf<TComObjectFactory, TComObjectFactory, IClassFactory>},
+    {&IID_IUnknown, InterfaceOf<TComObjectFactory, TComObjectFactory, IClassFactory>},
+};
+
+// Shows the failure being handled, closed with a full stop unless its last
+// character is a blank, a control character or one of "!" to ".". Failures
+// outside the module's exception hierarchy show nothing. Call only inside a
+// catch block.
+void ReportCreationFailure() noexcept {
+  try {
+    std::optional<std::string> message = CurrentExceptionMessage();
+    if (!message)
+      return;
+    if (!message->empty()) {
+      const char* text = message->c_str();
+      const char* last = CharPrevA(text, text + message->size());
+      if (static_cast<unsigned char>(*last) > '.')
+        *message += '.';
+    }
+    ShowMessageBox(nullptr, *message, LoadModuleString(SDAXError),
+                   MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
+  } catch (...) {
+    // Nothing more can be reported; the caller still fails.
+  }
+}
+
+const char* ThreadingModelName(TThreadingModel model) {
+  switch (model) {
+  case tmApartment:
+    return "Apartment";
+  case tmFree:
+    return "Free";
+  case tmBoth:
+    return "Both";
+  default:
+    return "";
+  }
+}
+
+struct TClassesEntry {
+  std::string Key;
+  std::string ValueName;
+  std::string Data;
+};
+
+} // namespace
+
+const TComClassInfo<TComObjectFactory> TComObjectFactory::ClassInfo = {
+    nullptr, FactoryInterfaces, sizeof FactoryInterfaces / sizeof FactoryInterfaces[0]};
+
+TComObjectFactory::TComObjectFactory(TComServerObject* serverObject, TComObjectCreator objectClass,
+                                     REFCLSID classId, const std::string& className,
+                                     const std::string& description, TClassInstancing instancing,
+                                     TThreadingModel threadingModel)
+    : ServerObject(serverObject), ObjectClass(objectClass), ClassIdentifier(classId),
+      ObjectClassName(className), ClassDescription(description), ErrorInterfaceId(IID_IUnknown),
+      InstancingMode(instancing), ThreadingModel(threadingModel) {
+  ClassManager().AddFactory(this);
+}
+
+TComObjectFactory::~TComObjectFactory() {
+  try {
+    ClassManager().RemoveFactory(this);
+  } catch (...) {
+    // Only the lock could raise; a destructor must not.
+  }
+}
+
+std::string TComObjectFactory::BuildProgId() {
+  if (ObjectClassName.empty())
+    return std::string();
+  return ServerObject->ServerBaseName() + "." + ObjectClassName;
+}
+
+TComObject* TComObjectFactory::CreateObject(IUnknown* outer) {
+  return ObjectClass(*this, outer);
+}
+
+void TComObjectFactory::UpdateRegistration(bool registering) {
+  if (InstancingMode == ciInternal)
+    return;
+  const std::string classId = ClassIdToText(ClassIdentifier);
+  const std::string progId = BuildProgId();
+  const std::string classKey = "CLSID\\" + classId;
+  const std::string serverKey = classKey + "\\" + ServerObject->ServerKeyName();
+
+  if (registering) {
+    std::vector<TClassesEntry> entries = {
+        {classKey, "", ClassDescription},
+        {serverKey, "", RegisteredModulePath(ServerObject->ServerFilePath())},
+    };
+    if (ThreadingModel != tmSingle)
+      entries.push_back({serverKey, "ThreadingModel", ThreadingModelName(ThreadingModel)});
+    if (!progId.empty()) {
+      entries.push_back({progId, "", ClassDescription});
+      entries.push_back({progId + "\\Clsid", "", classId});
+      entries.push_back({classKey + "\\ProgID", "", progId});
+    }
+    for (const TClassesEntry& entry : entries)
+      CreateClassesKey(entry.Key, entry.ValueName, entry.Data);
+  } else {
+    // Deepest keys first: a key with subkeys cannot be deleted.
+    std::vector<std::string> keys;
+    if (!progId.empty())
+      keys = {classKey + "\\ProgID", progId + "\\Clsid", progId};
+    keys.push_back(serverKey);
+    keys.push_back(classKey);
+    for (const std::string& key : keys)
+      DeleteClassesKey(key);
+  }
+}
+
+STDMETHODIMP TComObjectFactory::QueryInterface(REFIID iid, void** ppv) {
+  if (!ppv)
+    return E_POINTER;
+  return FindInterface(ClassInfo, this, iid, ppv) ? S_OK : E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) TComObjectFactory::AddRef() {
+  return ServerObject->TrackFactory(true);
+}
+
+STDMETHODIMP_(ULONG) TComObjectFactory::Release() {
+  return ServerObject->TrackFactory(false);
+}
+
+STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** ppv) {
+  if (!ppv)
+    return E_POINTER;
+  *ppv = nullptr;
+  // Only the outer object's request for the inner unknown can aggregate.
+  if (outer && !IsEqualGUID(iid, IID_IUnknown))
+    return CLASS_E_NOAGGREGATION;
+  try {
+    TComObject* object = CreateObject(outer);
+    HRESULT result = object->InnerQueryInterface(iid, ppv);
+    // Nobody took a reference: the object would otherwise never die.
+    if (object->ReferenceCount == 0)
+      delete object;
+    return result;
+  } catch (...) {
+    ReportCreationFailure();
+    return E_UNEXPECTED;
+  }
+}
+
+STDMETHODIMP TComObjectFactory::LockServer(BOOL lock) {
+  HRESULT result = CoLockObjectExternal(static_cast<IClassFactory*>(this), lock, TRUE);
+  ServerObject->TrackObject(lock != FALSE);
+  return result;
+}

@@ -1,0 +1,15 @@
+#include "module.h"
+
+// The linker's symbol for the image base of whatever module this code is
+// linked into.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+HINSTANCE ModuleInstance() {
+  return reinterpret_cast<HINSTANCE>(&__ImageBase);
+}
+
+std::string LoadModuleString(UINT id) {
+  char buffer[1024];
+  int length = LoadStringA(ModuleInstance(), id, buffer, sizeof buffer);
+  return length > 0 ? std::string(buffer, length) : std::string();
+}

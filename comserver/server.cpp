@@ -1,0 +1,63 @@
+#include "server.h"
+
+#include "class_factory.h"
+#include "class_manager.h"
+#include "module.h"
+
+TComServer* ServerInstance = nullptr;
+
+TComServer::~TComServer() {
+  try {
+    // Each factory's destructor unlinks it while the walk holds the write lock.
+    ClassManager().VisitFactories(this, [](TComObjectFactory& factory) { delete &factory; });
+  } catch (...) {
+    // Factory destructors do not raise; the lock itself could, and teardown
+    // must go on.
+  }
+}
+
+LONG TComServer::TrackObject(bool created) {
+  return created ? InterlockedIncrement(&LiveObjects) : InterlockedDecrement(&LiveObjects);
+}
+
+LONG TComServer::TrackFactory(bool created) {
+  return created ? InterlockedIncrement(&FactoryRefs) : InterlockedDecrement(&FactoryRefs);
+}
+
+std::string TComServer::ServerFilePath() {
+  char path[262];
+  DWORD length = GetModuleFileNameA(ModuleInstance(), path, sizeof path);
+  if (length > sizeof path)
+    length = sizeof path;
+  return std::string(path, length);
+}
+
+std::string TComServer::ServerBaseName() {
+  return BaseNameOfPath(ServerFilePath());
+}
+
+void TComServer::UpdateServerRegistration(bool registering) {
+  Registering = registering;
+  ClassManager().VisitFactories(ServerInstance, [this](TComObjectFactory& factory) {
+    if (factory.InstancingMode != ciInternal)
+      factory.UpdateRegistration(Registering);
+  });
+}
+
+std::string BaseNameOfPath(const std::string& path) {
+  // Walk by characters: in a double-byte code page a trail byte may equal '\'.
+  std::size_t nameStart = 0;
+  std::size_t extensionStart = std::string::npos;
+  for (std::size_t i = 0; i < path.size();) {
+    char c = path[i];
+    if (c == '\\' || c == ':') {
+      nameStart = i + 1;
+      extensionStart = std::string::npos;
+    } else if (c == '.') {
+      extensionStart = i;
+    }
+    i += IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < path.size() ? 2 : 1;
+  }
+  std::size_t end = extensionStart == std::string::npos ? path.size() : extensionStart;
+  return path.substr(nameStart, end - nameStart);
+}

@@ -1,0 +1,41 @@
+// Ownership of one Win32 handle of a given kind: closed when the owner goes
+// out of scope, on every path.
+#pragma once
+
+#include <utility>
+
+// Close is a function object type: Close()(handle) frees a handle that is not
+// Empty.
+template <class Handle, Handle Empty, class Close> class TUniqueHandle {
+public:
+  TUniqueHandle() = default;
+  explicit TUniqueHandle(Handle handle) : FHandle(handle) {}
+  ~TUniqueHandle() { reset(); }
+
+  TUniqueHandle(TUniqueHandle&& other) noexcept : FHandle(other.release()) {}
+  TUniqueHandle& operator=(TUniqueHandle&& other) noexcept {
+    if (this != &other)
+      reset(other.release());
+    return *this;
+  }
+  TUniqueHandle(const TUniqueHandle&) = delete;
+  TUniqueHandle& operator=(const TUniqueHandle&) = delete;
+
+  Handle get() const { return FHandle; }
+  explicit operator bool() const { return FHandle != Empty; }
+
+  Handle release() { return std::exchange(FHandle, Empty); }
+  void reset(Handle handle = Empty) {
+    Handle old = std::exchange(FHandle, handle);
+    if (old != Empty)
+      Close()(old);
+  }
+  // For out parameters: frees what is held and hands out the slot.
+  Handle* put() {
+    reset();
+    return &FHandle;
+  }
+
+private:
+  Handle FHandle = Empty;
+};

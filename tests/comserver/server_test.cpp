@@ -1,0 +1,155 @@
+#include "server.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "class_manager.h"
+#include "exceptions.h"
+#include "test_classes.h"
+
+namespace {
+
+using ServerTest = ComServerTest;
+
+TEST_F(ServerTest, ANewServerHasBothCountersAtZeroAndIsNotRegistering) {
+  TComServer server;
+  EXPECT_EQ(server.LiveObjects, 0);
+  EXPECT_EQ(server.FactoryRefs, 0);
+  EXPECT_FALSE(server.Registering);
+  EXPECT_EQ(server.HelpFile(), "");
+}
+
+TEST_F(ServerTest, TrackObjectReturnsTheNewLiveObjectCount) {
+  TComServer server;
+  EXPECT_EQ(server.TrackObject(true), 1);
+  EXPECT_EQ(server.TrackObject(true), 2);
+  EXPECT_EQ(server.TrackObject(false), 1);
+  EXPECT_EQ(server.LiveObjects, 1);
+  EXPECT_EQ(server.FactoryRefs, 0);
+}
+
+TEST_F(ServerTest, TrackFactoryReturnsTheNewFactoryCount) {
+  TComServer server;
+  EXPECT_EQ(server.TrackFactory(true), 1);
+  EXPECT_EQ(server.TrackFactory(true), 2);
+  EXPECT_EQ(server.TrackFactory(false), 1);
+  EXPECT_EQ(server.FactoryRefs, 1);
+  EXPECT_EQ(server.LiveObjects, 0);
+}
+
+TEST_F(ServerTest, CountingOutBelowZeroGivesMinusOne) {
+  TComServer server;
+  EXPECT_EQ(server.TrackObject(false), -1);
+  EXPECT_EQ(server.TrackFactory(false), -1);
+}
+
+TEST_F(ServerTest, CountersKeepEveryIncrementMadeOnManyThreadsAtOnce) {
+  TComServer server;
+  constexpr int Threads = 4, Rounds = 20000;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < Threads; ++i)
+    threads.emplace_back([&server] {
+      for (int n = 0; n < Rounds; ++n) {
+        server.TrackObject(true);
+        server.TrackFactory(true);
+        server.TrackFactory(true);
+        server.TrackFactory(false);
+      }
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(server.LiveObjects, Threads * Rounds);
+  EXPECT_EQ(server.FactoryRefs, Threads * Rounds);
+}
+
+TEST_F(ServerTest, ServerKeyNameIsInprocServer32) {
+  EXPECT_EQ(ServerInstance->ServerKeyName(), "InprocServer32");
+}
+
+TEST_F(ServerTest, ServerFilePathIsTheFileOfTheModuleTheFrameIsLinkedInto) {
+  char expected[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, expected, MAX_PATH);
+  EXPECT_EQ(ServerInstance->ServerFilePath(), std::string(expected, length));
+  EXPECT_EQ(ServerInstance->ServerBaseName(), "comserver_tests");
+}
+
+struct TBaseNameCase {
+  const char* Path;
+  const char* BaseName;
+};
+
+class BaseNameOfPathTest : public ::testing::TestWithParam<TBaseNameCase> {};
+
+TEST_P(BaseNameOfPathTest, DropsTheDirectoryAndTheLastExtension) {
+  EXPECT_EQ(BaseNameOfPath(GetParam().Path), GetParam().BaseName);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, BaseNameOfPathTest,
+    ::testing::Values(TBaseNameCase{"C:\\Program Files\\Sample.Ext.dll", "Sample.Ext"},
+                      TBaseNameCase{"C:\\Windows\\Sample.dll", "Sample"},
+                      TBaseNameCase{"Sample.dll", "Sample"},
+                      TBaseNameCase{"C:Sample.dll", "Sample"},
+                      TBaseNameCase{"C:\\dir.with.dots\\NoExtension", "NoExtension"},
+                      TBaseNameCase{"\\\\server\\share\\PELLMORE.DLL", "PELLMORE"},
+                      TBaseNameCase{"C:\\dir\\", ""}, TBaseNameCase{"C:\\dir\\.dll", ""},
+                      TBaseNameCase{"", ""}));
+
+TEST_F(ServerTest, DestroyingTheServerDestroysItsFactoriesNewestFirst) {
+  new TRecordingFactory(ServerInstance, "first", Log);
+  new TRecordingFactory(ServerInstance, "second", Log);
+  new TRecordingFactory(ServerInstance, "third", Log);
+
+  delete ServerInstance;
+  ServerInstance = nullptr;
+
+  EXPECT_EQ(Log, (std::vector<std::string>{"destroy third", "destroy second", "destroy first"}));
+  EXPECT_EQ(ClassManager().FirstFactory, nullptr);
+}
+
+TEST_F(ServerTest, DestroyingTheServerLeavesFactoriesOfAnotherServer) {
+  TFakeServer other;
+  new TRecordingFactory(ServerInstance, "mine", Log);
+  auto foreign = std::make_unique<TRecordingFactory>(&other, "foreign", Log);
+
+  delete ServerInstance;
+  ServerInstance = nullptr;
+
+  EXPECT_EQ(Log, std::vector<std::string>{"destroy mine"});
+  EXPECT_EQ(ClassManager().FirstFactory, foreign.get());
+  EXPECT_EQ(foreign->NextFactory, nullptr);
+}
+
+TEST_F(ServerTest, RegistrationWalkSetsTheDirectionAndVisitsRegistrableFactoriesNewestFirst) {
+  TFakeServer other;
+  new TRecordingFactory(ServerInstance, "single", Log, ciSingleInstance);
+  new TRecordingFactory(ServerInstance, "internal", Log, ciInternal);
+  auto foreign = std::make_unique<TRecordingFactory>(&other, "foreign", Log);
+  new TRecordingFactory(ServerInstance, "multi", Log, ciMultiInstance);
+
+  ServerInstance->UpdateServerRegistration(true);
+  EXPECT_TRUE(ServerInstance->Registering);
+  ServerInstance->UpdateServerRegistration(false);
+  EXPECT_FALSE(ServerInstance->Registering);
+
+  EXPECT_EQ(Log, (std::vector<std::string>{"register multi", "register single", "unregister multi",
+                                           "unregister single"}));
+}
+
+TEST_F(ServerTest, RegistrationWalkEndsAtTheFirstFailureAndPassesItOn) {
+  new TRecordingFactory(ServerInstance, "older", Log);
+  auto* failing = new TRecordingFactory(ServerInstance, "failing", Log);
+  new TRecordingFactory(ServerInstance, "newest", Log);
+  failing->RaiseOnRegistration = true;
+
+  EXPECT_THROW(ServerInstance->UpdateServerRegistration(true), EOleError);
+  EXPECT_EQ(Log, (std::vector<std::string>{"register newest", "register failing"}));
+
+  // The walk gave the list lock back: another thread can write.
+  EXPECT_TRUE(CompletesOnAnotherThread([] { TWriteLock lock(ClassManager().ListLock); }));
+}
+
+} // namespace
