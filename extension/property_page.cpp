@@ -1,0 +1,66 @@
+#include "property_page.h"
+
+#include <commctrl.h>
+#include <prsht.h>
+
+#include "resource_ids.h"
+#include "tolvane.h"
+
+namespace {
+
+// Reads the header once, when the page's dialog is created; an unreadable or
+// refused file leaves the value controls empty.
+void ShowFileValues(HWND hwnd, TTolvane& object) {
+  if (object.FileCount != 1 || !object.WavFile)
+    return;
+  TWAVfile& wav = *object.WavFile;
+  if (!object.WideFileName.empty())
+    wav.LoadFromFile(object.WideFileName.c_str());
+  else
+    wav.LoadFromFile(object.FileName.c_str());
+  if (!wav.Valid)
+    return;
+  const TInformationTexts texts = InformationTexts(wav);
+  for (size_t i = 0; i < texts.size(); ++i)
+    SetDlgItemTextA(hwnd, IDC_FORMAT + static_cast<int>(i), texts[i].c_str());
+}
+
+INT_PTR OnInitDialog(HWND hwnd, const PROPSHEETPAGEA& page) {
+  auto* object = reinterpret_cast<TTolvane*>(page.lParam);
+  SetWindowLongA(hwnd, DWL_USER, reinterpret_cast<LONG>(object));
+  ShowFileValues(hwnd, *object);
+  return TRUE;
+}
+
+INT_PTR OnNotify(HWND hwnd, const NMHDR& header) {
+  switch (header.code) {
+  case PSN_APPLY:
+    // Nothing to undo once applied: Cancel becomes Close.
+    SendMessageA(GetParent(hwnd), PSM_CANCELTOCLOSE, 0, 0);
+    SetWindowLongA(hwnd, DWL_MSGRESULT, PSNRET_NOERROR);
+    return TRUE;
+  case PSN_KILLACTIVE:
+    SetWindowLongA(hwnd, DWL_MSGRESULT, FALSE);
+    return TRUE;
+  default:
+    return FALSE;
+  }
+}
+
+} // namespace
+
+INT_PTR CALLBACK PropExtDlgProc(HWND hwnd, UINT uMsg, WPARAM, LPARAM lParam) {
+  try {
+    switch (uMsg) {
+    case WM_INITDIALOG:
+      return OnInitDialog(hwnd, *reinterpret_cast<const PROPSHEETPAGEA*>(lParam));
+    case WM_NOTIFY:
+      return OnNotify(hwnd, *reinterpret_cast<const NMHDR*>(lParam));
+    default:
+      return FALSE;
+    }
+  } catch (...) {
+    ShowCurrentException("PropExtDlgProc", MB_ICONERROR);
+    return FALSE;
+  }
+}

@@ -1,0 +1,51 @@
+// The shell extension object: takes the selection from the shell and adds the
+// "Information" page for a single ".wav" file.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+#include <prsht.h>
+
+#include <memory>
+#include <string>
+
+#include "com_object.h"
+#include "wavfile.h"
+
+class TTolvane : public TComImplements<TComObject, IShellPropSheetExt, IShellExtInit> {
+public:
+  using TComImplements::TComImplements;
+  ~TTolvane() override;
+
+  static const TComClassInfo<TComObject> ClassInfo;
+  const TComClassInfo<TComObject>& ComClass() const override { return ClassInfo; }
+
+  // IShellPropSheetExt
+  STDMETHODIMP AddPages(LPFNADDPROPSHEETPAGE pfnAddPage, LPARAM lParam) override;
+  STDMETHODIMP ReplacePage(EXPPS uPageID, LPFNADDPROPSHEETPAGE pfnReplaceWith,
+                           LPARAM lParam) override;
+
+  // IShellExtInit
+  STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObject* pdtobj,
+                          HKEY hkeyProgID) override;
+
+  // The page's life-cycle callback: PSPCB_RELEASE gives the page's reference
+  // on the object back.
+  static UINT CALLBACK PropExtPageCallback(HWND hwnd, UINT uMsg, LPPROPSHEETPAGEA ppsp);
+
+  // The selected file as the shell names it in the ANSI code page.
+  std::string FileName;
+  // The same path in UTF-16, which still opens when the name holds characters
+  // the ANSI code page lacks.
+  std::wstring WideFileName;
+  std::unique_ptr<TWAVfile> WavFile;
+  LONG FileCount = 0;
+
+private:
+  HRESULT AddInformationPage(LPFNADDPROPSHEETPAGE pfnAddPage, LPARAM lParam);
+  HRESULT TakeSelection(HDROP drop);
+};
+
+// Shows "<where> <message of the exception being handled>" in a message box
+// with no owner and caption "Error". For use inside a catch block; never throws.
+void ShowCurrentException(const char* where, UINT style) noexcept;

@@ -1,0 +1,17 @@
+// Makes the next operator new on the calling thread throw std::bad_alloc, to
+// drive the module's memory-exhaustion paths. The test executable replaces
+// the global operator new for this.
+#pragma once
+
+class TAllocationFailure {
+public:
+  // Arms the failure for the calling thread.
+  TAllocationFailure();
+  // Disarms it, if it has not fired.
+  ~TAllocationFailure();
+  TAllocationFailure(const TAllocationFailure&) = delete;
+  TAllocationFailure& operator=(const TAllocationFailure&) = delete;
+
+  // The armed allocation did fail.
+  bool Fired() const;
+};

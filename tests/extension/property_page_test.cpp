@@ -1,0 +1,461 @@
+#include "property_page.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "allocation_failure.h"
+#include "extension_fixture.h"
+#include "tolvane.h"
+
+namespace {
+
+using TTexts = std::vector<std::string>;
+
+const TTexts CanonicalTexts = {"Windows PCM", "2",  "Stereo",     "44100 Hz",
+                               "176400",      "16", "1.0 seconds"};
+const TTexts NoTexts = {"", "", "", "", "", "", ""};
+
+// The shell's road to an open sheet: create and initialise the extension,
+// collect its pages, release the shell's references, show the sheet.
+class TOpenSheet {
+public:
+  explicit TOpenSheet(const std::wstring& path) : Selection({path}) {
+    IShellExtInit* init = nullptr;
+    InitializeResult = CreateExtension(&Selection, &init);
+    if (InitializeResult == S_OK) {
+      IShellPropSheetExt* ext = ObjectOf(init);
+      AddPagesResult = ext->AddPages(KeepPage, reinterpret_cast<LPARAM>(&Pages));
+      if (AddPagesResult == S_OK)
+        Object = ObjectOf(init);
+    }
+    if (init)
+      init->Release();
+    Sheet = std::make_unique<TModelessSheet>(Pages.Pages, Pages.Count, "Properties");
+  }
+
+  HWND Page() const { return Sheet->Page(0); }
+
+  TDropDataObject Selection;
+  HRESULT InitializeResult = E_UNEXPECTED;
+  HRESULT AddPagesResult = E_UNEXPECTED;
+  TTolvane* Object = nullptr; // set while a page holds it
+  TPageList Pages;
+  std::unique_ptr<TModelessSheet> Sheet;
+};
+
+class InformationPageTest : public ExtensionTest {};
+
+struct TChild {
+  std::string Class;
+  std::string Text;
+  int Id;
+};
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM lParam) {
+  char className[64] = "";
+  GetClassNameA(child, className, sizeof className);
+  CharLowerA(className);
+  reinterpret_cast<std::vector<TChild>*>(lParam)->push_back(
+      {className, WindowText(child), GetDlgCtrlID(child)});
+  return TRUE;
+}
+
+TEST_F(InformationPageTest, TheCanonicalPcmFileShowsItsSevenTexts) {
+  std::wstring path = WriteCanonical(L"canonical.wav");
+  ASSERT_FALSE(path.empty());
+  TOpenSheet open(path);
+  ASSERT_EQ(open.InitializeResult, S_OK);
+  ASSERT_EQ(open.AddPagesResult, S_OK);
+  ASSERT_NE(open.Sheet->Window(), nullptr);
+  ASSERT_NE(open.Page(), nullptr);
+
+  EXPECT_EQ(ValueTexts(open.Page()), CanonicalTexts);
+  ASSERT_NE(open.Object->WavFile, nullptr);
+  EXPECT_TRUE(open.Object->WavFile->Valid);
+  EXPECT_TRUE(open.Sheet->CloseWithOk());
+  EXPECT_TRUE(Boxes.Boxes().empty());
+}
+
+TEST_F(InformationPageTest, ThePageShowsTheGroupBoxTheLabelsAndTheValueControlsInOrder) {
+  std::wstring path = WriteCanonical(L"canonical.wav");
+  TOpenSheet open(path);
+  ASSERT_NE(open.Page(), nullptr);
+  EXPECT_EQ(WindowText(open.Sheet->Window()), "Properties");
+
+  std::vector<TChild> children;
+  EnumChildWindows(open.Page(), CollectChild, reinterpret_cast<LPARAM>(&children));
+
+  const char* labels[] = {
+      "Format:",           "Number of channels:", "Channel mode:", "Sample rate:",
+      "Bytes per second:", "Bits per sample:",    "Duration:"};
+  ASSERT_EQ(children.size(), 15u);
+  EXPECT_EQ(children[0].Class, "button");
+  EXPECT_EQ(children[0].Text, "Sound");
+  for (int i = 0; i < 7; ++i) {
+    SCOPED_TRACE(labels[i]);
+    EXPECT_EQ(children[1 + i].Class, "static");
+    EXPECT_EQ(children[1 + i].Text, labels[i]);
+    EXPECT_EQ(children[8 + i].Class, "static");
+    EXPECT_EQ(children[8 + i].Id, 1000 + i);
+    EXPECT_EQ(children[8 + i].Text, CanonicalTexts[i]);
+  }
+  EXPECT_TRUE(open.Sheet->CloseWithOk());
+}
+
+TEST_F(InformationPageTest, TheSheetShowsTheInformationTabTitle) {
+  std::wstring path = WriteCanonical(L"canonical.wav");
+  TOpenSheet open(path);
+  HWND tabs = reinterpret_cast<HWND>(SendMessageA(open.Sheet->Window(), PSM_GETTABCONTROL, 0, 0));
+  ASSERT_NE(tabs, nullptr);
+  char title[64] = "";
+  TCITEMA item{};
+  item.mask = TCIF_TEXT;
+  item.pszText = title;
+  item.cchTextMax = sizeof title;
+  ASSERT_TRUE(SendMessageA(tabs, TCM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+  EXPECT_STREQ(title, "Information");
+  EXPECT_TRUE(open.Sheet->CloseWithOk());
+}
+
+TEST_F(InformationPageTest, EachFileShowsWhatItsHeaderGivesAndNoMessage) {
+  struct TCase {
+    const char* Name;
+    std::vector<uint8_t> Bytes; // empty with Missing: no file at all
+    bool Missing;
+    TTexts Texts;
+  };
+  TWavBuilder fact;
+  fact.FmtSize = 18;
+  fact.RiffSize = 176450;
+  fact.Tail = {0, 0}; // cbSize of the fmt extension
+  for (uint8_t b : TWavBuilder::Chunk("fact", 4, {0x88, 0x58, 0x01, 0x00})) // 88200
+    fact.Tail.push_back(b);
+  for (uint8_t b : TWavBuilder::Chunk("data", 0))
+    fact.Tail.push_back(b);
+  TWavBuilder floats;
+  floats.FormatTag = 3;
+  floats.BitsPerSample = 32;
+  floats.BytesPerSecond = 352800;
+  floats.BlockAlign = 8;
+  floats.RiffSize = 352836;
+  TWavBuilder mono;
+  mono.Channels = 1;
+  mono.BytesPerSecond = 88200;
+  mono.BlockAlign = 2;
+  mono.RiffSize = 44100;
+  TWavBuilder notRiff;
+  notRiff.RiffId = "RIFX";
+  std::vector<uint8_t> shortFile = TWavBuilder().Bytes();
+  shortFile.resize(39);
+
+  const TCase cases[] = {
+      {"fact chunk",
+       fact.Bytes(),
+       false,
+       {"Windows PCM", "2", "Stereo", "44100 Hz", "176400", "16", "2.0 seconds"}},
+      {"unsupported format code",
+       floats.Bytes(),
+       false,
+       {"", "2", "Stereo", "44100 Hz", "352800", "32", "1.0 seconds"}},
+      {"mono, half a second",
+       mono.Bytes(),
+       false,
+       {"Windows PCM", "1", "Mono", "44100 Hz", "88200", "16", ".5 seconds"}},
+      {"not RIFF", notRiff.Bytes(), false, NoTexts},
+      {"39 bytes", shortFile, false, NoTexts},
+      {"empty", {}, false, NoTexts},
+      {"missing", {}, true, NoTexts},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::wstring path = Files.PathOf(L"case.wav");
+    if (!c.Missing)
+      ASSERT_EQ(Files.Write(L"case.wav", c.Bytes), path);
+    else
+      DeleteFileW(path.c_str());
+    TOpenSheet open(path);
+    ASSERT_EQ(open.AddPagesResult, S_OK);
+    ASSERT_NE(open.Page(), nullptr);
+
+    EXPECT_EQ(ValueTexts(open.Page()), c.Texts);
+    EXPECT_EQ(ControlText(open.Page(), 0xFFFF), "Sound") << "the labels are there";
+    EXPECT_TRUE(open.Sheet->CloseWithOk());
+  }
+  EXPECT_TRUE(Boxes.Boxes().empty());
+  EXPECT_EQ(LiveObjects(), 0);
+}
+
+TEST_F(InformationPageTest, ThePageKeepsItsObjectInDwlUser) {
+  std::wstring path = WriteCanonical(L"canonical.wav");
+  TOpenSheet open(path);
+  ASSERT_NE(open.Page(), nullptr);
+  EXPECT_EQ(GetWindowLongA(open.Page(), DWL_USER), reinterpret_cast<LONG>(open.Object));
+  EXPECT_TRUE(open.Sheet->CloseWithOk());
+}
+
+TEST_F(InformationPageTest, ApplyTurnsCancelIntoCloseAndOkClosesTheSheet) {
+  std::wstring path = WriteCanonical(L"canonical.wav");
+  TOpenSheet open(path);
+  HWND sheet = open.Sheet->Window();
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_EQ(ControlText(sheet, IDOK), "OK");
+  EXPECT_EQ(ControlText(sheet, IDCANCEL), "Cancel");
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(sheet, IDCANCEL)));
+
+  open.Sheet->Apply();
+
+  EXPECT_EQ(ControlText(sheet, IDOK), "Close");
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(sheet, IDCANCEL)));
+  EXPECT_EQ(ValueTexts(open.Page()), CanonicalTexts) << "applying changes nothing on the page";
+  EXPECT_TRUE(open.Sheet->CloseWithOk());
+  EXPECT_EQ(LiveObjects(), 0);
+}
+
+TEST_F(InformationPageTest, ThePageAnswersTheSheetsNotifications) {
+  struct TCase {
+    const char* Name;
+    UINT Code;
+    INT_PTR Returns;
+    LONG MessageResult;
+  };
+  const LONG untouched = 0x5A5A;
+  const TCase cases[] = {
+      {"PSN_APPLY", UINT(PSN_APPLY), TRUE, PSNRET_NOERROR},
+      {"PSN_KILLACTIVE", UINT(PSN_KILLACTIVE), TRUE, FALSE},
+      {"PSN_SETACTIVE", UINT(PSN_SETACTIVE), FALSE, untouched},
+      {"PSN_QUERYCANCEL", UINT(PSN_QUERYCANCEL), FALSE, untouched},
+      {"PSN_RESET", UINT(PSN_RESET), FALSE, untouched},
+  };
+  std::wstring path = WriteCanonical(L"canonical.wav");
+  TOpenSheet open(path);
+  HWND page = open.Page();
+  ASSERT_NE(page, nullptr);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    SetWindowLongA(page, DWL_MSGRESULT, untouched);
+    PSHNOTIFY notify{};
+    notify.hdr.hwndFrom = open.Sheet->Window();
+    notify.hdr.code = c.Code;
+
+    EXPECT_EQ(PropExtDlgProc(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&notify)), c.Returns);
+    EXPECT_EQ(GetWindowLongA(page, DWL_MSGRESULT), c.MessageResult);
+  }
+  for (UINT message : {UINT(WM_COMMAND), UINT(WM_TIMER), UINT(WM_USER)})
+    EXPECT_EQ(PropExtDlgProc(page, message, 0, 0), FALSE) << message;
+  EXPECT_TRUE(open.Sheet->CloseWithOk());
+}
+
+TEST_F(InformationPageTest, AnotherPageOfTheSheetCanAlwaysBeSelected) {
+  std::wstring path = WriteCanonical(L"canonical.wav");
+  TDropDataObject selection({path});
+  IShellExtInit* init = nullptr;
+  ASSERT_EQ(CreateExtension(&selection, &init), S_OK);
+  TPageList pages;
+  ASSERT_EQ(ObjectOf(init)->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
+  init->Release();
+  KeepPage(CreateHostPage("Details"), reinterpret_cast<LPARAM>(&pages));
+  TModelessSheet sheet(pages.Pages, pages.Count, "Properties");
+  ASSERT_EQ(sheet.CurrentPage(), sheet.Page(0));
+
+  EXPECT_TRUE(sheet.Select(1));
+  EXPECT_EQ(sheet.CurrentPage(), sheet.Page(1));
+  EXPECT_TRUE(sheet.Select(0));
+  EXPECT_EQ(sheet.CurrentPage(), sheet.Page(0));
+  EXPECT_EQ(ValueTexts(sheet.Page(0)), CanonicalTexts);
+  EXPECT_TRUE(sheet.CloseWithOk());
+}
+
+TEST_F(InformationPageTest, ThePageReadsTheFileOnlyWhenItsDialogIsCreated) {
+  std::wstring path = WriteCanonical(L"canonical.wav");
+  TDropDataObject selection({path});
+  IShellExtInit* init = nullptr;
+  ASSERT_EQ(CreateExtension(&selection, &init), S_OK);
+  TPageList pages;
+  KeepPage(CreateHostPage("General"), reinterpret_cast<LPARAM>(&pages));
+  ASSERT_EQ(ObjectOf(init)->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
+  init->Release();
+  TModelessSheet sheet(pages.Pages, pages.Count, "Properties");
+
+  ASSERT_TRUE(sheet.Select(1));
+  TWavBuilder mono;
+  mono.Channels = 1;
+  ASSERT_FALSE(Files.Write(L"canonical.wav", mono.Bytes()).empty());
+  ASSERT_TRUE(sheet.Select(0));
+  ASSERT_TRUE(sheet.Select(1));
+
+  EXPECT_EQ(ValueTexts(sheet.Page(1)), CanonicalTexts);
+  EXPECT_TRUE(sheet.CloseWithOk());
+}
+
+TEST_F(InformationPageTest, WhileTheSheetIsOpenTheObjectAndThePageAreCountedAsLive) {
+  std::wstring path = WriteCanonical(L"canonical.wav");
+  {
+    TOpenSheet open(path);
+    ASSERT_NE(open.Page(), nullptr);
+    EXPECT_EQ(LiveObjects(), 2) << "the object, held by the page, and the page itself";
+    EXPECT_EQ(FactoryRefs(), 0) << "the shell released the factory";
+    EXPECT_EQ(open.Object->ReferenceCount, 1) << "only the page's reference is left";
+
+    EXPECT_TRUE(open.Sheet->CloseWithOk());
+    EXPECT_EQ(LiveObjects(), 0) << "both gone once the sheet is";
+  }
+  EXPECT_EQ(TRefParentStandIn::CreateCalls(), 1);
+}
+
+TEST_F(InformationPageTest, ANameOutsideTheAnsiCodePageStillShowsItsValues) {
+  // Cyrillic and CJK letters: no single-byte Western code page holds them.
+  const std::wstring name = L"\x0417\x0432\x0443\x043A-\x97F3.wav";
+  BOOL lossy = FALSE;
+  WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, nullptr, 0, nullptr, &lossy);
+  if (!lossy)
+    GTEST_SKIP() << "the ANSI code page " << GetACP() << " holds the name";
+  std::wstring path = WriteCanonical(name);
+  ASSERT_FALSE(path.empty());
+
+  TOpenSheet open(path);
+  ASSERT_EQ(open.InitializeResult, S_OK);
+  ASSERT_NE(open.Page(), nullptr);
+
+  EXPECT_EQ(open.Object->FileName, AnsiOf(path)) << "FileName stays as the selection gives it";
+  EXPECT_EQ(GetFileAttributesA(open.Object->FileName.c_str()), INVALID_FILE_ATTRIBUTES)
+      << "the ANSI name does not reach the file";
+  EXPECT_EQ(ValueTexts(open.Page()), CanonicalTexts);
+  EXPECT_TRUE(open.Sheet->CloseWithOk());
+  EXPECT_TRUE(Boxes.Boxes().empty());
+}
+
+TEST_F(InformationPageTest, AFailureWhileTheDialogIsCreatedIsShownAndLeavesTheValuesEmpty) {
+  // Its format text is too long for a string without a heap block.
+  TWavBuilder mpeg;
+  mpeg.FormatTag = 85;
+  std::wstring path = Files.Write(L"layer3.wav", mpeg.Bytes());
+  TDropDataObject selection({path});
+  IShellExtInit* init = nullptr;
+  ASSERT_EQ(CreateExtension(&selection, &init), S_OK);
+  TPageList pages;
+  ASSERT_EQ(ObjectOf(init)->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
+  init->Release();
+
+  std::optional<TModelessSheet> sheet;
+  bool fired;
+  {
+    // The sheet creates the page's dialog at once.
+    TAllocationFailure failure;
+    sheet.emplace(pages.Pages, pages.Count, "Properties");
+    fired = failure.Fired();
+  }
+  ASSERT_TRUE(fired) << "no allocation while the page was created";
+  ASSERT_NE(sheet->Page(0), nullptr);
+
+  EXPECT_EQ(ValueTexts(sheet->Page(0)), NoTexts);
+  std::vector<TCapturedBox> boxes = Boxes.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].Owner, nullptr);
+  EXPECT_EQ(boxes[0].Text, "PropExtDlgProc Out of memory");
+  EXPECT_EQ(boxes[0].Caption, "Error");
+  EXPECT_EQ(boxes[0].Style, UINT(MB_ICONERROR));
+  EXPECT_TRUE(sheet->CloseWithOk());
+  EXPECT_EQ(LiveObjects(), 0);
+}
+
+// One thread's sheet in the two-sheet test.
+struct TThreadSheet {
+  std::wstring Path;
+  HRESULT AddPagesResult = E_UNEXPECTED;
+  bool Opened = false;
+  TTexts Texts;
+  TTolvane* Object = nullptr;
+  LONG DwlUser = 0;
+  bool Closed = false;
+};
+
+// Counts down to zero once; waits are bounded so a lost thread fails the test
+// instead of hanging it.
+class TLatch {
+public:
+  explicit TLatch(int count) : FCount(count) {}
+  void CountDown() {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (--FCount == 0)
+      FDone.notify_all();
+  }
+  bool Wait() {
+    std::unique_lock<std::mutex> lock(FLock);
+    return FDone.wait_for(lock, std::chrono::seconds(30), [this] { return FCount <= 0; });
+  }
+
+private:
+  std::mutex FLock;
+  std::condition_variable FDone;
+  int FCount;
+};
+
+void ShowOnOwnThread(TThreadSheet& result, TLatch& open, TLatch& close) {
+  TDropDataObject selection({result.Path});
+  IShellExtInit* init = nullptr;
+  if (CreateExtension(&selection, &init) == S_OK) {
+    TPageList pages;
+    result.AddPagesResult = ObjectOf(init)->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages));
+    result.Object = ObjectOf(init);
+    init->Release();
+    TModelessSheet sheet(pages.Pages, pages.Count, "Properties");
+    HWND page = sheet.Page(0);
+    result.Opened = page != nullptr;
+    if (page) {
+      result.Texts = ValueTexts(page);
+      result.DwlUser = GetWindowLongA(page, DWL_USER);
+    }
+    open.CountDown();
+    close.Wait();
+    result.Closed = sheet.CloseWithOk();
+  } else {
+    if (init)
+      init->Release();
+    open.CountDown();
+  }
+}
+
+TEST_F(InformationPageTest, TwoSheetsOnTwoThreadsAtOnceEachShowTheirOwnFile) {
+  TWavBuilder mono;
+  mono.Channels = 1;
+  mono.SampleRate = 22050;
+  mono.BytesPerSecond = 44100;
+  mono.BlockAlign = 2;
+  mono.RiffSize = 88236; // two seconds
+  TThreadSheet stereo, monoSheet;
+  stereo.Path = WriteCanonical(L"stereo.wav");
+  monoSheet.Path = Files.Write(L"mono.wav", mono.Bytes());
+  ASSERT_FALSE(stereo.Path.empty());
+  ASSERT_FALSE(monoSheet.Path.empty());
+  TLatch open(2), close(1);
+
+  std::thread first(ShowOnOwnThread, std::ref(stereo), std::ref(open), std::ref(close));
+  std::thread second(ShowOnOwnThread, std::ref(monoSheet), std::ref(open), std::ref(close));
+  bool bothOpen = open.Wait();
+  LONG liveWhileOpen = LiveObjects();
+  close.CountDown();
+  first.join();
+  second.join();
+
+  ASSERT_TRUE(bothOpen);
+  EXPECT_EQ(liveWhileOpen, 4) << "two objects and two pages";
+  EXPECT_TRUE(stereo.Opened);
+  EXPECT_TRUE(monoSheet.Opened);
+  EXPECT_EQ(stereo.Texts, CanonicalTexts);
+  EXPECT_EQ(monoSheet.Texts,
+            (TTexts{"Windows PCM", "1", "Mono", "22050 Hz", "44100", "16", "2.0 seconds"}));
+  EXPECT_NE(stereo.Object, monoSheet.Object);
+  EXPECT_EQ(stereo.DwlUser, reinterpret_cast<LONG>(stereo.Object));
+  EXPECT_EQ(monoSheet.DwlUser, reinterpret_cast<LONG>(monoSheet.Object));
+  EXPECT_TRUE(stereo.Closed);
+  EXPECT_TRUE(monoSheet.Closed);
+  EXPECT_EQ(LiveObjects(), 0);
+  EXPECT_TRUE(Boxes.Boxes().empty());
+}
+
+} // namespace

@@ -1,0 +1,294 @@
+#include "shell_host.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "class_factory.h"
+#include "class_id.h"
+#include "class_manager.h"
+#include "server.h"
+#include "tolvane.h"
+
+// ---------------------------------------------------------------------------
+// Server and factory
+
+TExtensionServer::TExtensionServer() {
+  ServerInstance = new TComServer;
+  Factory = new TComObjectFactory(ServerInstance, ConstructComObject<TTolvane>, CLSID_Tolvane,
+                                  "TTolvane", "Fennrick", ciMultiInstance, tmApartment);
+}
+
+TExtensionServer::~TExtensionServer() {
+  delete Factory;
+  delete ServerInstance;
+  ServerInstance = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Data objects
+
+namespace {
+bool IsDropFormat(const FORMATETC& format) {
+  return format.cfFormat == CF_HDROP && (format.tymed & TYMED_HGLOBAL) &&
+         format.dwAspect == DVASPECT_CONTENT;
+}
+} // namespace
+
+STDMETHODIMP TDataObject::QueryInterface(REFIID iid, void** ppv) {
+  if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IDataObject)) {
+    *ppv = static_cast<IDataObject*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *ppv = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) TDataObject::AddRef() {
+  return InterlockedIncrement(&References);
+}
+STDMETHODIMP_(ULONG) TDataObject::Release() {
+  return InterlockedDecrement(&References);
+}
+
+STDMETHODIMP TDataObject::QueryGetData(FORMATETC* format) {
+  return format && IsDropFormat(*format) ? S_OK : DV_E_FORMATETC;
+}
+
+STDMETHODIMP TDataObject::GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) {
+  if (out)
+    out->ptd = nullptr;
+  return DATA_S_SAMEFORMATETC;
+}
+
+TDropDataObject::TDropDataObject(std::vector<std::wstring> paths) : Paths(std::move(paths)) {
+  FMedium.Owner = this;
+}
+
+TDropDataObject::~TDropDataObject() {
+  if (FMedium.Global)
+    GlobalFree(FMedium.Global);
+}
+
+// A DROPFILES header followed by the wide paths, each NUL-terminated, and a
+// closing NUL.
+STDMETHODIMP TDropDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) {
+  ++GetDataCalls;
+  LastFormat = *format;
+  if (!IsDropFormat(*format))
+    return DV_E_FORMATETC;
+  if (FMedium.Global)
+    return E_UNEXPECTED; // the previous medium was never released
+
+  SIZE_T chars = 1; // the empty name that ends the list
+  for (const std::wstring& path : Paths)
+    chars += path.size() + 1;
+  HGLOBAL global = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+  if (!global)
+    return E_OUTOFMEMORY;
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(global));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  auto* text = reinterpret_cast<wchar_t*>(drop + 1);
+  for (const std::wstring& path : Paths) {
+    std::memcpy(text, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    text += path.size() + 1;
+  }
+  *text = L'\0';
+  GlobalUnlock(global);
+
+  FMedium.Global = global;
+  medium->tymed = TYMED_HGLOBAL;
+  medium->hGlobal = global;
+  medium->pUnkForRelease = &FMedium;
+  return S_OK;
+}
+
+STDMETHODIMP TDropDataObject::TMediumOwner::QueryInterface(REFIID iid, void** ppv) {
+  if (IsEqualGUID(iid, IID_IUnknown)) {
+    *ppv = this;
+    return S_OK;
+  }
+  *ppv = nullptr;
+  return E_NOINTERFACE;
+}
+
+// ReleaseStgMedium gives the medium back through here instead of freeing it.
+STDMETHODIMP_(ULONG) TDropDataObject::TMediumOwner::Release() {
+  ++Owner->MediumReleases;
+  if (Global) {
+    GlobalFree(Global);
+    Global = nullptr;
+  }
+  return 1;
+}
+
+STDMETHODIMP TEmptyDataObject::GetData(FORMATETC* format, STGMEDIUM*) {
+  ++GetDataCalls;
+  LastFormat = *format;
+  return Refusal;
+}
+
+// ---------------------------------------------------------------------------
+// Pages
+
+BOOL CALLBACK KeepPage(HPROPSHEETPAGE page, LPARAM lParam) {
+  auto& list = *reinterpret_cast<TPageList*>(lParam);
+  ++list.Offered;
+  if (list.Count == sizeof list.Pages / sizeof *list.Pages)
+    return FALSE;
+  list.Pages[list.Count++] = page;
+  return TRUE;
+}
+
+BOOL CALLBACK RefusePage(HPROPSHEETPAGE, LPARAM lParam) {
+  ++reinterpret_cast<TPageList*>(lParam)->Offered;
+  return FALSE;
+}
+
+namespace {
+// An empty dialog: header, then no menu, the default class and no title.
+struct alignas(4) TEmptyDialog {
+  DLGTEMPLATE Header;
+  WORD Menu, Class, Title;
+};
+const TEmptyDialog HostDialog = {{WS_CHILD, 0, 0, 0, 0, 228, 88}, 0, 0, 0};
+
+INT_PTR CALLBACK HostPageProc(HWND, UINT uMsg, WPARAM, LPARAM) {
+  return uMsg == WM_INITDIALOG;
+}
+} // namespace
+
+HPROPSHEETPAGE CreateHostPage(const char* title) {
+  PROPSHEETPAGEA page{};
+  page.dwSize = sizeof page;
+  page.dwFlags = PSP_DLGINDIRECT | PSP_USETITLE;
+  page.pResource = &HostDialog.Header;
+  page.pszTitle = title;
+  page.pfnDlgProc = HostPageProc;
+  return CreatePropertySheetPageA(&page);
+}
+
+// ---------------------------------------------------------------------------
+// Creating the extension
+
+HRESULT CreateExtension(IDataObject* selection, IShellExtInit** init) {
+  *init = nullptr;
+  TComObjectFactory* factory = ClassManager().FindFactory(CLSID_Tolvane);
+  if (!factory)
+    return CLASS_E_CLASSNOTAVAILABLE;
+  IClassFactory* classFactory = nullptr;
+  HRESULT result =
+      factory->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&classFactory));
+  if (FAILED(result))
+    return result;
+  result = classFactory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(init));
+  classFactory->Release();
+  if (FAILED(result))
+    return result;
+  return (*init)->Initialize(nullptr, selection, nullptr);
+}
+
+TTolvane* ObjectOf(IShellExtInit* init) {
+  return static_cast<TTolvane*>(init);
+}
+
+// ---------------------------------------------------------------------------
+// The sheet
+
+TModelessSheet::TModelessSheet(const HPROPSHEETPAGE* pages, UINT count, const char* caption) {
+  PROPSHEETHEADERA header{};
+  header.dwSize = sizeof header;
+  header.dwFlags = PSH_MODELESS;
+  header.pszCaption = caption;
+  header.nPages = count;
+  header.phpage = const_cast<HPROPSHEETPAGE*>(pages);
+  INT_PTR result = PropertySheetA(&header);
+  FWindow = result > 0 ? reinterpret_cast<HWND>(result) : nullptr;
+  Pump();
+}
+
+TModelessSheet::~TModelessSheet() {
+  if (FWindow && IsWindow(FWindow))
+    DestroyWindow(FWindow);
+  Pump();
+}
+
+HWND TModelessSheet::Page(int index) const {
+  return reinterpret_cast<HWND>(SendMessageA(FWindow, PSM_INDEXTOHWND, index, 0));
+}
+
+HWND TModelessSheet::CurrentPage() const {
+  return reinterpret_cast<HWND>(SendMessageA(FWindow, PSM_GETCURRENTPAGEHWND, 0, 0));
+}
+
+void TModelessSheet::Pump() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (FWindow && IsWindow(FWindow) &&
+        SendMessageA(FWindow, PSM_ISDIALOGMESSAGE, 0, reinterpret_cast<LPARAM>(&msg)))
+      continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+void TModelessSheet::Apply() {
+  SendMessageA(FWindow, PSM_APPLY, 0, 0);
+  Pump();
+}
+
+bool TModelessSheet::Select(int index) {
+  bool selected = SendMessageA(FWindow, PSM_SETCURSEL, index, 0) != 0;
+  Pump();
+  return selected;
+}
+
+bool TModelessSheet::CloseWithOk() {
+  SendMessageA(FWindow, PSM_PRESSBUTTON, PSBTN_OK, 0);
+  // A modeless sheet reports that it is done by having no current page; the
+  // owner then destroys it. Bounded, so a sheet that never closes fails the
+  // test instead of hanging it.
+  bool closed = false;
+  for (int round = 0; round < 500 && !closed; ++round) {
+    Pump();
+    closed = CurrentPage() == nullptr;
+    if (!closed)
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  DestroyWindow(FWindow);
+  FWindow = nullptr;
+  Pump();
+  return closed;
+}
+
+// ---------------------------------------------------------------------------
+// Reading what the page shows
+
+std::string WindowText(HWND window) {
+  char text[256] = "";
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+std::string ControlText(HWND dialog, int id) {
+  char text[256] = "";
+  GetDlgItemTextA(dialog, id, text, sizeof text);
+  return text;
+}
+
+std::vector<std::string> ValueTexts(HWND page) {
+  std::vector<std::string> texts;
+  for (int id = 1000; id <= 1006; ++id)
+    texts.push_back(ControlText(page, id));
+  return texts;
+}
+
+std::string AnsiOf(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string ansi(size > 0 ? size - 1 : 0, '\0');
+  if (size > 1)
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, ansi.data(), size, nullptr, nullptr);
+  return ansi;
+}

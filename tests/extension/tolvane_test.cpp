@@ -1,0 +1,359 @@
+#include "tolvane.h"
+
+#include <gtest/gtest.h>
+
+#include "allocation_failure.h"
+#include "class_factory.h"
+#include "extension_fixture.h"
+#include "module.h"
+#include "property_page.h"
+
+namespace {
+
+// The shell's reference on a new object, straight from the factory.
+class TShellReference {
+public:
+  explicit TShellReference(TComObjectFactory& factory) {
+    factory.CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&Init));
+  }
+  ~TShellReference() {
+    if (Init)
+      Init->Release();
+  }
+  TShellReference(const TShellReference&) = delete;
+  TShellReference& operator=(const TShellReference&) = delete;
+
+  TTolvane& Object() const { return *ObjectOf(Init); }
+  IShellPropSheetExt* PropSheetExt() const { return &Object(); }
+
+  IShellExtInit* Init = nullptr;
+};
+
+class TolvaneTest : public ExtensionTest {};
+
+TEST_F(TolvaneTest, ANewObjectHasNoFileNoReaderAndAFileCountOfZero) {
+  TShellReference shell(*Server.Factory);
+  ASSERT_NE(shell.Init, nullptr);
+  EXPECT_EQ(shell.Object().FileName, "");
+  EXPECT_EQ(shell.Object().WavFile, nullptr);
+  EXPECT_EQ(shell.Object().FileCount, 0);
+  EXPECT_EQ(shell.Object().ReferenceCount, 1);
+  EXPECT_EQ(LiveObjects(), 1);
+}
+
+struct TSelectionCase {
+  const char* Name;
+  std::vector<std::wstring> Paths;
+  HRESULT Result;
+  std::string FileName;
+  LONG FileCount;
+};
+
+TEST_F(TolvaneTest, InitializeAcceptsExactlyOneFileWhoseExtensionIsDotWavInAnyCase) {
+  const TSelectionCase cases[] = {
+      {"lower case", {L"C:\\Sounds\\song.wav"}, S_OK, "C:\\Sounds\\song.wav", 1},
+      {"upper case", {L"C:\\Sounds\\SONG.WAV"}, S_OK, "C:\\Sounds\\SONG.WAV", 1},
+      {"mixed case", {L"C:\\Sounds\\Song.Wav"}, S_OK, "C:\\Sounds\\Song.Wav", 1},
+      {"two dots", {L"C:\\Sounds\\take.two.wav"}, S_OK, "C:\\Sounds\\take.two.wav", 1},
+      {".wave", {L"C:\\Sounds\\song.wave"}, E_FAIL, "C:\\Sounds\\song.wave", 1},
+      {".wav.bak", {L"C:\\Sounds\\song.wav.bak"}, E_FAIL, "C:\\Sounds\\song.wav.bak", 1},
+      {".wa", {L"C:\\Sounds\\song.wa"}, E_FAIL, "C:\\Sounds\\song.wa", 1},
+      {"dot only in a folder", {L"C:\\My.wav\\song"}, E_FAIL, "C:\\My.wav\\song", 1},
+      {"no dot at all", {L"C:\\Sounds\\song"}, E_FAIL, "C:\\Sounds\\song", 1},
+      {"extension after a drive colon", {L"C:song.wav"}, S_OK, "C:song.wav", 1},
+      {"two .wav files", {L"C:\\a.wav", L"C:\\b.wav"}, E_FAIL, "", 2},
+  };
+  for (const TSelectionCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TShellReference shell(*Server.Factory);
+    ASSERT_NE(shell.Init, nullptr);
+    TDropDataObject selection(c.Paths);
+
+    EXPECT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), c.Result);
+
+    EXPECT_EQ(shell.Object().FileName, c.FileName);
+    EXPECT_EQ(shell.Object().FileCount, c.FileCount);
+    EXPECT_EQ(shell.Object().WavFile, nullptr);
+    EXPECT_EQ(selection.GetDataCalls, 1);
+    EXPECT_EQ(selection.MediumReleases, 1);
+    EXPECT_FALSE(selection.MediumOutstanding());
+    EXPECT_EQ(selection.References, 1) << "the data object is not kept";
+  }
+  EXPECT_TRUE(Boxes.Boxes().empty());
+}
+
+TEST_F(TolvaneTest, InitializeAsksForTheDropListAsContentInAnHglobal) {
+  TShellReference shell(*Server.Factory);
+  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
+  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
+
+  EXPECT_EQ(selection.LastFormat.cfFormat, CF_HDROP);
+  EXPECT_EQ(selection.LastFormat.ptd, nullptr);
+  EXPECT_EQ(selection.LastFormat.dwAspect, DWORD(DVASPECT_CONTENT));
+  EXPECT_EQ(selection.LastFormat.lindex, -1);
+  EXPECT_EQ(selection.LastFormat.tymed, DWORD(TYMED_HGLOBAL));
+}
+
+TEST_F(TolvaneTest, InitializeKeepsTheWidePathOfTheSelection) {
+  TShellReference shell(*Server.Factory);
+  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
+  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
+  EXPECT_EQ(shell.Object().WideFileName, L"C:\\Sounds\\song.wav");
+}
+
+TEST_F(TolvaneTest, ASelectionOfSeveralFilesKeepsTheEarlierFileName) {
+  TShellReference shell(*Server.Factory);
+  TDropDataObject one({L"C:\\Sounds\\song.wav"});
+  ASSERT_EQ(shell.Init->Initialize(nullptr, &one, nullptr), S_OK);
+
+  TDropDataObject two({L"C:\\a.wav", L"C:\\b.wav"});
+  EXPECT_EQ(shell.Init->Initialize(nullptr, &two, nullptr), E_FAIL);
+  EXPECT_EQ(shell.Object().FileName, "C:\\Sounds\\song.wav");
+  EXPECT_EQ(shell.Object().FileCount, 2);
+}
+
+TEST_F(TolvaneTest, InitializeWithoutADataObjectShowsDataObjectNilAndReturnsInvalidArg) {
+  TShellReference shell(*Server.Factory);
+
+  EXPECT_EQ(shell.Init->Initialize(nullptr, nullptr, nullptr), E_INVALIDARG);
+
+  std::vector<TCapturedBox> boxes = Boxes.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].Owner, nullptr);
+  EXPECT_EQ(boxes[0].Text, "DataObject = nil");
+  EXPECT_EQ(boxes[0].Caption, "Error");
+  EXPECT_EQ(boxes[0].Style, UINT(MB_OK));
+  EXPECT_EQ(shell.Object().FileName, "");
+  EXPECT_EQ(shell.Object().FileCount, 0);
+}
+
+TEST_F(TolvaneTest, ADataObjectWithoutADropListPassesItsOwnFailureThrough) {
+  for (HRESULT refusal : {DV_E_FORMATETC, DV_E_TYMED, E_ACCESSDENIED}) {
+    SCOPED_TRACE(refusal);
+    TShellReference shell(*Server.Factory);
+    TDropDataObject two({L"C:\\a.wav", L"C:\\b.wav"});
+    ASSERT_EQ(shell.Init->Initialize(nullptr, &two, nullptr), E_FAIL);
+    TEmptyDataObject nothing(refusal);
+
+    EXPECT_EQ(shell.Init->Initialize(nullptr, &nothing, nullptr), refusal);
+    EXPECT_EQ(nothing.GetDataCalls, 1);
+    EXPECT_EQ(shell.Object().FileCount, 2) << "the count of the last list obtained stays";
+    EXPECT_EQ(shell.Object().FileName, "");
+  }
+  EXPECT_TRUE(Boxes.Boxes().empty());
+}
+
+TEST_F(TolvaneTest, InitializeOutOfMemoryReturnsOutOfMemoryAndStillReleasesTheMedium) {
+  TShellReference shell(*Server.Factory);
+  TDropDataObject selection({L"C:\\Sounds\\a file name too long for the short string buffer.wav"});
+  HRESULT result;
+  bool fired;
+  {
+    TAllocationFailure failure;
+    result = shell.Init->Initialize(nullptr, &selection, nullptr);
+    fired = failure.Fired();
+  }
+  ASSERT_TRUE(fired) << "Initialize allocated nothing";
+  EXPECT_EQ(result, E_OUTOFMEMORY);
+  EXPECT_EQ(selection.MediumReleases, 1);
+  EXPECT_TRUE(Boxes.Boxes().empty());
+}
+
+TEST_F(TolvaneTest, ReplacePageIsNotImplementedForAnyPage) {
+  TShellReference shell(*Server.Factory);
+  TPageList pages;
+  for (EXPPS id : {EXPPS(0), EXPPS(1), EXPPS(0xFFFFFFFF)}) {
+    EXPECT_EQ(shell.PropSheetExt()->ReplacePage(id, KeepPage, reinterpret_cast<LPARAM>(&pages)),
+              E_NOTIMPL);
+  }
+  EXPECT_EQ(pages.Offered, 0u);
+  EXPECT_EQ(TRefParentStandIn::CreateCalls(), 0);
+}
+
+TEST_F(TolvaneTest, QueryInterfaceAnswersForTheShellInterfacesAndItsBase) {
+  struct TCase {
+    const char* Name;
+    const IID* Iid;
+    HRESULT Query;
+    HRESULT ErrorInfo;
+  };
+  const TCase cases[] = {
+      {"IShellPropSheetExt", &IID_IShellPropSheetExt, S_OK, S_OK},
+      {"IShellExtInit", &IID_IShellExtInit, S_OK, S_OK},
+      {"ISupportErrorInfo", &IID_ISupportErrorInfo, S_OK, S_OK},
+      {"IUnknown", &IID_IUnknown, S_OK, S_OK},
+      {"IDispatch", &IID_IDispatch, E_NOINTERFACE, S_FALSE},
+      {"IDataObject", &IID_IDataObject, E_NOINTERFACE, S_FALSE},
+  };
+  TShellReference shell(*Server.Factory);
+  ISupportErrorInfo* errorInfo = nullptr;
+  ASSERT_EQ(shell.Init->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&errorInfo)),
+            S_OK);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    void* pointer = reinterpret_cast<void*>(1);
+    EXPECT_EQ(shell.Init->QueryInterface(*c.Iid, &pointer), c.Query);
+    if (c.Query == S_OK) {
+      ASSERT_NE(pointer, nullptr);
+      EXPECT_EQ(shell.Object().ReferenceCount, 3);
+      static_cast<IUnknown*>(pointer)->Release();
+    } else {
+      EXPECT_EQ(pointer, nullptr);
+    }
+    EXPECT_EQ(errorInfo->InterfaceSupportsErrorInfo(*c.Iid), c.ErrorInfo);
+  }
+  errorInfo->Release();
+}
+
+TEST_F(TolvaneTest, InterfacesOfTheObjectShareOneReferenceCount) {
+  TShellReference shell(*Server.Factory);
+  IShellPropSheetExt* ext = nullptr;
+  ASSERT_EQ(shell.Init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&ext)),
+            S_OK);
+  EXPECT_EQ(ext->AddRef(), 3u);
+  EXPECT_EQ(shell.Init->Release(), 2u);
+  EXPECT_EQ(ext->Release(), 1u);
+}
+
+TEST_F(TolvaneTest, AddPagesDescribesTheInformationPage) {
+  TShellReference shell(*Server.Factory);
+  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
+  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
+  TPageList pages;
+
+  ASSERT_EQ(shell.PropSheetExt()->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
+
+  TRecordedPage page = TRefParentStandIn::LastPage();
+  const PROPSHEETPAGEA& d = page.Description;
+  EXPECT_EQ(d.dwSize, 48u);
+  EXPECT_EQ(d.dwFlags, 0xC8u);
+  EXPECT_EQ(d.hInstance, ModuleInstance());
+  EXPECT_EQ(d.pszTemplate, MAKEINTRESOURCEA(100));
+  EXPECT_STREQ(page.Title, "Information");
+  EXPECT_EQ(d.hIcon, nullptr);
+  EXPECT_EQ(d.pfnDlgProc, &PropExtDlgProc);
+  EXPECT_EQ(d.lParam, reinterpret_cast<LPARAM>(&shell.Object()));
+  EXPECT_EQ(d.pfnCallback, &TTolvane::PropExtPageCallback);
+  EXPECT_EQ(reinterpret_cast<volatile LONG*>(d.pcRefParent), &ServerInstance->LiveObjects);
+  EXPECT_EQ(d.pszHeaderTitle, nullptr);
+  EXPECT_EQ(d.pszHeaderSubTitle, nullptr);
+
+  ASSERT_EQ(pages.Count, 1u);
+  DestroyPropertySheetPage(pages.Pages[0]);
+}
+
+TEST_F(TolvaneTest, AnAcceptedPageHoldsAReferenceAndTheObjectGetsItsReader) {
+  TShellReference shell(*Server.Factory);
+  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
+  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
+  TPageList pages;
+
+  EXPECT_EQ(shell.PropSheetExt()->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
+
+  ASSERT_EQ(pages.Count, 1u);
+  EXPECT_EQ(shell.Object().ReferenceCount, 2);
+  ASSERT_NE(shell.Object().WavFile, nullptr);
+  EXPECT_FALSE(shell.Object().WavFile->Valid) << "the page reads the file, not AddPages";
+  EXPECT_EQ(LiveObjects(), 2) << "the object and the page";
+
+  EXPECT_TRUE(DestroyPropertySheetPage(pages.Pages[0]));
+  EXPECT_EQ(shell.Object().ReferenceCount, 1) << "the release callback gave the page's back";
+  EXPECT_EQ(LiveObjects(), 1);
+  EXPECT_TRUE(Boxes.Boxes().empty());
+}
+
+TEST_F(TolvaneTest, ARefusedPageLeavesTheReferenceCountAsItWasAndNoReader) {
+  TShellReference shell(*Server.Factory);
+  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
+  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
+  TPageList pages;
+  LONG before = shell.Object().ReferenceCount;
+
+  EXPECT_EQ(shell.PropSheetExt()->AddPages(RefusePage, reinterpret_cast<LPARAM>(&pages)), E_FAIL);
+
+  EXPECT_EQ(pages.Offered, 1u);
+  EXPECT_EQ(shell.Object().ReferenceCount, before);
+  EXPECT_EQ(shell.Object().WavFile, nullptr);
+  EXPECT_EQ(TRefParentStandIn::DestroyCalls(), 1) << "the refused page is destroyed";
+  EXPECT_EQ(LiveObjects(), 1) << "the page is gone from the count again";
+  EXPECT_TRUE(Boxes.Boxes().empty());
+}
+
+TEST_F(TolvaneTest, ASecondPageOfTheSameObjectSharesItsReader) {
+  TShellReference shell(*Server.Factory);
+  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
+  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
+  TPageList pages;
+  ASSERT_EQ(shell.PropSheetExt()->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
+  const TWAVfile* first = shell.Object().WavFile.get();
+
+  ASSERT_EQ(shell.PropSheetExt()->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
+
+  EXPECT_EQ(shell.Object().WavFile.get(), first);
+  EXPECT_EQ(shell.Object().ReferenceCount, 3);
+  ASSERT_EQ(pages.Count, 2u);
+  DestroyPropertySheetPage(pages.Pages[0]);
+  DestroyPropertySheetPage(pages.Pages[1]);
+  EXPECT_EQ(shell.Object().ReferenceCount, 1);
+}
+
+TEST_F(TolvaneTest, AddPagesOutOfMemoryShowsTheFailureInABoxAndReturnsEFail) {
+  TShellReference shell(*Server.Factory);
+  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
+  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
+  TPageList pages;
+  HRESULT result;
+  bool fired;
+  {
+    TAllocationFailure failure;
+    result = shell.PropSheetExt()->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages));
+    fired = failure.Fired();
+  }
+  ASSERT_TRUE(fired) << "AddPages allocated nothing";
+  EXPECT_EQ(result, E_FAIL);
+  EXPECT_EQ(shell.Object().WavFile, nullptr);
+  std::vector<TCapturedBox> boxes = Boxes.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].Owner, nullptr);
+  EXPECT_EQ(boxes[0].Text, "AddPages Out of memory");
+  EXPECT_EQ(boxes[0].Caption, "Error");
+  EXPECT_EQ(boxes[0].Style, UINT(MB_OK));
+
+  // The shell had already taken the page; it gives the reference back.
+  ASSERT_EQ(pages.Count, 1u);
+  DestroyPropertySheetPage(pages.Pages[0]);
+  EXPECT_EQ(shell.Object().ReferenceCount, 1);
+}
+
+TEST_F(TolvaneTest, ThePageCallbackReleasesTheObjectOnlyForPspcbRelease) {
+  struct TCase {
+    UINT Message;
+    LONG CountAfter;
+  };
+  const TCase cases[] = {{PSPCB_ADDREF, 2}, {PSPCB_CREATE, 2}, {PSPCB_RELEASE, 1}, {7, 2}};
+  TShellReference shell(*Server.Factory);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Message);
+    shell.Object().AddRef();
+    PROPSHEETPAGEA page{};
+    page.lParam = reinterpret_cast<LPARAM>(&shell.Object());
+
+    EXPECT_EQ(TTolvane::PropExtPageCallback(nullptr, c.Message, &page), 255u);
+    EXPECT_EQ(shell.Object().ReferenceCount, c.CountAfter);
+    if (c.CountAfter == 2)
+      shell.Object().Release();
+  }
+}
+
+TEST_F(TolvaneTest, TheLastReleaseDestroysTheObjectAndCountsItOut) {
+  {
+    TShellReference shell(*Server.Factory);
+    TDropDataObject selection({L"C:\\Sounds\\song.wav"});
+    ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
+    EXPECT_EQ(LiveObjects(), 1);
+  }
+  EXPECT_EQ(LiveObjects(), 0);
+  EXPECT_EQ(FactoryRefs(), 0);
+}
+
+} // namespace
