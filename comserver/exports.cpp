@@ -1,0 +1,75 @@
+#include "exports.h"
+
+#include <windows.h>
+#include <olectl.h>
+
+#include "class_factory.h"
+#include "class_manager.h"
+#include "com_object.h"
+#include "server.h"
+
+namespace {
+HMODULE GOleAut = nullptr;
+}
+
+void StartComServer() {
+  GOleAut = LoadLibraryA("OLEAUT32.DLL");
+  ServerInstance = new TComServer();
+}
+
+void StopComServer() {
+  delete ServerInstance;
+  ServerInstance = nullptr;
+  if (GOleAut)
+    FreeLibrary(GOleAut);
+  GOleAut = nullptr;
+  ComUninitializing = true;
+  DestroyClassManager();
+}
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+  if (!ppv)
+    return E_POINTER;
+  *ppv = nullptr;
+  try {
+    TComObjectFactory* factory = ClassManager().FindFactory(rclsid);
+    if (!factory)
+      return CLASS_E_CLASSNOTAVAILABLE;
+    return FindInterface(TComObjectFactory::ClassInfo, factory, riid, ppv) ? S_OK : E_NOINTERFACE;
+  } catch (...) {
+    *ppv = nullptr;
+    return E_UNEXPECTED;
+  }
+}
+
+STDAPI DllCanUnloadNow() {
+  TComServer* server = ServerInstance;
+  if (!server)
+    return S_OK;
+  // Read without a lock: a count that moves meanwhile is the host's race.
+  return server->LiveObjects == 0 && server->FactoryRefs == 0 ? S_OK : S_FALSE;
+}
+
+namespace {
+
+// Registration tools read only the HRESULT; whatever failed is not shown here.
+HRESULT UpdateServer(bool registering) {
+  try {
+    if (!ServerInstance)
+      return E_FAIL;
+    ServerInstance->UpdateServerRegistration(registering);
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+} // namespace
+
+STDAPI DllRegisterServer() {
+  return UpdateServer(true);
+}
+
+STDAPI DllUnregisterServer() {
+  return UpdateServer(false);
+}

@@ -1,0 +1,30 @@
+// The entry point of PELLMORE.DLL: sets the module up when it is attached to a
+// process and tears it down, in the opposite order, when it is detached.
+#include <windows.h>
+
+#include "com_object.h"
+#include "exports.h"
+#include "tolvane_factory.h"
+#include "wavfile.h"
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  try {
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      LoadDecimalSeparator();
+      StartComServer();
+      StartTolvane(instance);
+      break;
+    case DLL_PROCESS_DETACH:
+      StopComServer();
+      break;
+    default:
+      break;
+    }
+    return TRUE;
+  } catch (...) {
+    // The loader is no COM boundary, but no exception may reach it either: a
+    // failed attach refuses the load.
+    return FALSE;
+  }
+}

@@ -1,0 +1,132 @@
+#include "tolvane_factory.h"
+
+#include <cstring>
+
+#include "class_id.h"
+#include "exceptions.h"
+#include "message_box.h"
+#include "registration.h"
+#include "registry_key.h"
+#include "server.h"
+#include "tolvane.h"
+
+DWORD PlatformId = 0;
+
+namespace {
+
+const char* const DefaultWavFileType = "WAV.File";
+const char* const HandlerSubkey = "\\shellex\\PropertySheetHandlers\\Tolvane";
+const char* const ShellExtensionsKey =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions";
+const char* const ApprovedName = "Tolvane";
+const char* const RegistrationFailureText = "Registration of Tolvane shell extension failed.\r\n"
+                                            "You may not have administrator privilegies.";
+const char* const RegistrationFailureCaption = "Registration Failure";
+
+std::string Quoted(const char* format, const std::string& name) {
+  std::string text = format;
+  text.replace(text.find("%s"), 2, name);
+  return text;
+}
+
+// The string in a value: empty when it is absent or empty; REG_EXPAND_SZ is
+// taken as stored. The text ends at its first NUL.
+std::string ReadStringValue(HKEY key, const std::string& name) {
+  DWORD size = 0;
+  if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
+      size == 0)
+    return std::string();
+  std::string data(size, '\0');
+  DWORD type = 0;
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
+                       &size) != ERROR_SUCCESS)
+    throw Exception(Quoted("Failed to get data for '%s'", name));
+  if (type != REG_SZ && type != REG_EXPAND_SZ)
+    throw Exception(Quoted("Invalid data type for '%s'", name));
+  data.resize(size);
+  return data.substr(0, data.find('\0'));
+}
+
+bool IsBlank(const std::string& text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) > ' ')
+      return false;
+  return true;
+}
+
+// Opens or creates a key below HKEY_LOCAL_MACHINE's tree; empty on failure.
+TRegKey CreateMachineKey(HKEY parent, const char* name) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return TRegKey();
+  return TRegKey(key);
+}
+
+// Windows NT lists the shell extensions the administrator allows.
+void WriteApproval(const std::string& classId) {
+  TRegKey extensions = CreateMachineKey(HKEY_LOCAL_MACHINE, ShellExtensionsKey);
+  TRegKey approved;
+  if (extensions)
+    approved = CreateMachineKey(extensions.get(), "Approved");
+  // A key that could not be had makes the write fail like a refused one.
+  LONG result = ERROR_INVALID_HANDLE;
+  if (approved)
+    result = RegSetValueExA(approved.get(), classId.c_str(), 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(ApprovedName),
+                            static_cast<DWORD>(std::strlen(ApprovedName) + 1));
+  if (result != ERROR_SUCCESS)
+    throw Exception(Quoted("Failed to set data for '%s'", classId));
+}
+
+} // namespace
+
+DWORD ReadPlatformId() {
+  OSVERSIONINFOA info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+  return GetVersionExA(&info) ? info.dwPlatformId : 0;
+}
+
+std::string WavFileType() {
+  std::string value;
+  {
+    TRegKey key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, ".wav", 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+      return DefaultWavFileType;
+    value = ReadStringValue(key.get(), std::string());
+  }
+  // Surrounding blanks of a real file type are kept: the key is named so.
+  return IsBlank(value) ? std::string(DefaultWavFileType) : value;
+}
+
+TTolvaneFactory::TTolvaneFactory(TComServerObject* serverObject)
+    : TComObjectFactory(serverObject, ConstructComObject<TTolvane>, CLSID_Tolvane, "TTolvane",
+                        "Fennrick", ciMultiInstance, tmApartment) {}
+
+void TTolvaneFactory::UpdateRegistration(bool registering) {
+  TComObjectFactory::UpdateRegistration(registering);
+  const std::string fileType = WavFileType();
+  if (!registering) {
+    DeleteClassesKey(fileType + HandlerSubkey);
+    return;
+  }
+  try {
+    const std::string classId = ClassIdToText(ClassIdentifier);
+    CreateClassesKey(".wav", "", fileType);
+    CreateClassesKey(fileType + "\\shellex", "", "");
+    CreateClassesKey(fileType + "\\shellex\\PropertySheetHandlers", "", "");
+    CreateClassesKey(fileType + HandlerSubkey, "", classId);
+    if (PlatformId == VER_PLATFORM_WIN32_NT)
+      WriteApproval(classId);
+  } catch (...) {
+    // The class itself is registered; only the shell hook or the approval is
+    // missing, which an administrator can mend by registering again.
+    ShowMessageBox(nullptr, RegistrationFailureText, RegistrationFailureCaption, MB_ICONERROR);
+  }
+}
+
+void StartTolvane(HINSTANCE instance) {
+  DisableThreadLibraryCalls(instance);
+  PlatformId = ReadPlatformId();
+  new TTolvaneFactory(ServerInstance); // the server destroys its factories at teardown
+}

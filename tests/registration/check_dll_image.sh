@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# check_dll_image.sh PELLMORE.DLL
+# What objdump -p shows of the built module: a 32-bit DLL named PELLMORE.DLL
+# that imports system DLLs only, exports exactly the four entry points with
+# their ordinals, and carries the page's dialog, its strings, the version
+# resource and the manifest.
+set -uo pipefail
+dll="$1"
+dump="$(i686-w64-mingw32-objdump -p "$dll")" || { echo "objdump failed on $dll"; exit 1; }
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+grep -q 'Magic.*(PE32)' <<<"$dump" || fail "not a PE32 image"
+grep -qE '^[[:space:]]+DLL$' <<<"$dump" || fail "not flagged as a DLL"
+
+# Imports: the system's own DLLs, nothing of the toolchain's runtime.
+system_dlls=" advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll shell32.dll user32.dll "
+imports="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z' | sort -u)"
+[ -n "$imports" ] || fail "no import table found"
+for name in $imports; do
+  [[ "$system_dlls" == *" $name "* ]] || fail "imports $name, which is no system DLL"
+done
+
+# Exports: the module name, ordinal base 1, four functions, each at its ordinal.
+grep -qE '^Name[[:space:]]+[0-9a-f]+ PELLMORE\.DLL$' <<<"$dump" || fail "export name is not PELLMORE.DLL"
+grep -qE '^Ordinal Base[[:space:]]+1$' <<<"$dump" || fail "ordinal base is not 1"
+exports="$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" |
+  sed -n 's/^[[:space:]]*\[ *\([0-9]*\)\] \(.*\)$/\2 \1/p' |
+  awk '{ print $1 " @" $2 + 1 }' | sort)"
+expected="$(printf '%s\n' 'DllCanUnloadNow @3' 'DllGetClassObject @4' 'DllRegisterServer @2' \
+  'DllUnregisterServer @1' | sort)"
+[ "$exports" = "$expected" ] || fail "exports are
+$exports
+expected
+$expected"
+count="$(sed -n '/^Export Address Table -- Ordinal Base/,/^\[Ordinal/p' <<<"$dump" | grep -c 'Export RVA')"
+[ "$count" = 4 ] || fail "the export address table has $count entries, expected 4"
+
+# Resources as type/name pairs: the level is told by the indentation.
+resources="$(sed -n '/^The .rsrc Resource Directory section:/,/Resources start/p' <<<"$dump" |
+  sed -n 's/^[0-9a-f]*\( *\)Entry: ID: 0x\([0-9a-f]*\),.*/\1x\2/p' |
+  while IFS=x read -r indent id; do
+    case "${#indent}" in
+      3) type=$((16#$id)) ;;
+      5) echo "$type/$((16#$id))" ;;
+    esac
+  done | sort -u)"
+for want in 5/100 6/7 6/4091 16/1 24/1; do
+  grep -qx "$want" <<<"$resources" || fail "resource $want missing (type/name: dialog 5, string block 6, version 16, manifest 24)"
+done
+
+[ "$status" = 0 ] && echo "PELLMORE.DLL image: imports, exports and resources as expected"
+exit "$status"

@@ -1,0 +1,241 @@
+// DllRegisterServer and DllUnregisterServer of the built PELLMORE.DLL against
+// a registry sandbox: the entries with the module's own path, the HRESULTs of
+// the failure paths, the short form of a path with a blank, and every key
+// closed again.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <optional>
+#include <cstring>
+#include <set>
+#include <vector>
+#include <string>
+
+#include "expected_entries.h"
+#include "import_patch.h"
+#include "pellmore_module.h"
+#include "registry_sandbox.h"
+
+namespace {
+
+const std::string ProgId = "PELLMORE.TTolvane";
+
+class PellmoreRegistration : public ::testing::Test {
+protected:
+  TRegistryTree Classes() { return ReadTree(HKEY_CLASSES_ROOT); }
+  TRegistryTree Machine() { return ReadTree(HKEY_LOCAL_MACHINE); }
+
+  std::optional<TRegistrySandbox> Sandbox{std::in_place};
+  TPellmoreModule Module;
+};
+
+TEST_F(PellmoreRegistration, RegisteringWritesEveryEntryOfTheClassAndTheHandler) {
+  EXPECT_EQ(Module.DllRegisterServer(), S_OK);
+  EXPECT_EQ(Classes(), Sorted(GenericEntries(BuiltModulePath(), ProgId), ShellEntries("WAV.File")));
+  // Wine is the NT platform: the approval is written.
+  EXPECT_EQ(Machine(), ApprovalEntries());
+}
+
+TEST_F(PellmoreRegistration, RegisteringTwiceSucceedsWithTheSameEntries) {
+  EXPECT_EQ(Module.DllRegisterServer(), S_OK);
+  const TRegistryTree classes = Classes();
+  EXPECT_EQ(Module.DllRegisterServer(), S_OK);
+  EXPECT_EQ(Classes(), classes);
+  EXPECT_EQ(Machine(), ApprovalEntries());
+}
+
+TEST_F(PellmoreRegistration, UnregisteringRemovesClassProgIdAndHookAndSucceedsTwice) {
+  ASSERT_EQ(Module.DllRegisterServer(), S_OK);
+  EXPECT_EQ(Module.DllUnregisterServer(), S_OK);
+  const TRegistryTree kept = Sorted(TRegistryTree{"CLSID|"}, KeptShellEntries("WAV.File"));
+  EXPECT_EQ(Classes(), kept);
+  EXPECT_EQ(Machine(), ApprovalEntries());
+  EXPECT_EQ(Module.DllUnregisterServer(), S_OK);
+  EXPECT_EQ(Classes(), kept);
+}
+
+TEST_F(PellmoreRegistration, UnregisteringWhatIsNotRegisteredSucceeds) {
+  EXPECT_EQ(Module.DllUnregisterServer(), S_OK);
+  EXPECT_TRUE(Classes().empty());
+}
+
+struct TWrongType {
+  const char* Name;
+  DWORD Type;
+  std::string Data;
+};
+
+class PellmoreWrongWavType : public PellmoreRegistration,
+                             public ::testing::WithParamInterface<TWrongType> {};
+
+TEST_P(PellmoreWrongWavType, FailsBothWaysAfterTheGenericEntries) {
+  SetValue(HKEY_CLASSES_ROOT, ".wav", "", GetParam().Type, GetParam().Data);
+  const std::string wav = ReadTree(HKEY_CLASSES_ROOT, ".wav").at(0);
+  EXPECT_EQ(Module.DllRegisterServer(), E_FAIL);
+  EXPECT_EQ(Classes(),
+            Sorted(GenericEntries(BuiltModulePath(), ProgId), TRegistryTree{".wav" + wav}));
+  EXPECT_TRUE(Machine().empty());
+  EXPECT_EQ(Module.DllUnregisterServer(), E_FAIL);
+  EXPECT_EQ(Classes(), Sorted(TRegistryTree{"CLSID|", ".wav" + wav}));
+}
+
+INSTANTIATE_TEST_SUITE_P(DefaultValue, PellmoreWrongWavType,
+                         ::testing::Values(TWrongType{"Binary", REG_BINARY, "\x01\x02"},
+                                           TWrongType{"Dword", REG_DWORD,
+                                                      std::string("\x07\0\0\0", 4)}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(PellmoreRegistration, UnwritableClassesFailTheRegistration) {
+  Sandbox.reset();
+  Sandbox.emplace(TClassesAccess::Unwritable);
+  EXPECT_EQ(Module.DllRegisterServer(), E_FAIL);
+  EXPECT_TRUE(Classes().empty());
+  EXPECT_TRUE(Machine().empty());
+}
+
+// Every key the module opens or creates through ADVAPI32 is counted, and
+// crossed off when the module closes it; every string it writes is measured.
+namespace KeyWatch {
+
+using TOpen = LONG(WINAPI*)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
+using TCreate = LONG(WINAPI*)(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
+                              PHKEY, LPDWORD);
+using TClose = LONG(WINAPI*)(HKEY);
+using TSetValue = LONG(WINAPI*)(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD);
+TOpen PlatformOpen;
+TCreate PlatformCreate;
+TClose PlatformClose;
+TSetValue PlatformSetValue;
+std::multiset<HKEY> Open;
+int Opened = 0;
+// REG_SZ writes whose size is not the text's length plus its zero byte.
+std::vector<std::string> MiscountedStrings;
+
+LONG WINAPI OpenKey(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key) {
+  LONG result = PlatformOpen(parent, name, options, access, key);
+  if (result == ERROR_SUCCESS) {
+    Open.insert(*key);
+    ++Opened;
+  }
+  return result;
+}
+
+LONG WINAPI CreateKey(HKEY parent, LPCSTR name, DWORD reserved, LPSTR keyClass, DWORD options,
+                      REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
+                      LPDWORD disposition) {
+  LONG result =
+      PlatformCreate(parent, name, reserved, keyClass, options, access, security, key, disposition);
+  if (result == ERROR_SUCCESS) {
+    Open.insert(*key);
+    ++Opened;
+  }
+  return result;
+}
+
+LONG WINAPI CloseKey(HKEY key) {
+  auto found = Open.find(key);
+  if (found != Open.end())
+    Open.erase(found);
+  return PlatformClose(key);
+}
+
+LONG WINAPI SetValue(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                     DWORD size) {
+  // The registry mends a missing terminating zero itself, so only the size
+  // the module passes shows it.
+  if (type == REG_SZ) {
+    const char* text = reinterpret_cast<const char*>(data);
+    if (size != std::strlen(text) + 1)
+      MiscountedStrings.push_back(std::string(name) + "=" + text);
+  }
+  return PlatformSetValue(key, name, reserved, type, data, size);
+}
+
+} // namespace KeyWatch
+
+class PellmoreRegistryCalls : public PellmoreRegistration {
+protected:
+  void SetUp() override {
+    ASSERT_NE(FOpen.Original(), nullptr);
+    ASSERT_NE(FCreate.Original(), nullptr);
+    ASSERT_NE(FClose.Original(), nullptr);
+    ASSERT_NE(FSetValue.Original(), nullptr);
+    KeyWatch::PlatformOpen = reinterpret_cast<KeyWatch::TOpen>(FOpen.Original());
+    KeyWatch::PlatformCreate = reinterpret_cast<KeyWatch::TCreate>(FCreate.Original());
+    KeyWatch::PlatformClose = reinterpret_cast<KeyWatch::TClose>(FClose.Original());
+    KeyWatch::PlatformSetValue = reinterpret_cast<KeyWatch::TSetValue>(FSetValue.Original());
+    KeyWatch::Open.clear();
+    KeyWatch::Opened = 0;
+    KeyWatch::MiscountedStrings.clear();
+  }
+
+private:
+  TImportPatch FOpen{Module.Handle(), "ADVAPI32.dll", "RegOpenKeyExA",
+                     reinterpret_cast<void*>(KeyWatch::OpenKey)};
+  TImportPatch FCreate{Module.Handle(), "ADVAPI32.dll", "RegCreateKeyExA",
+                       reinterpret_cast<void*>(KeyWatch::CreateKey)};
+  TImportPatch FClose{Module.Handle(), "ADVAPI32.dll", "RegCloseKey",
+                      reinterpret_cast<void*>(KeyWatch::CloseKey)};
+  TImportPatch FSetValue{Module.Handle(), "ADVAPI32.dll", "RegSetValueExA",
+                         reinterpret_cast<void*>(KeyWatch::SetValue)};
+};
+
+TEST_F(PellmoreRegistryCalls, RegistrationAndUnregistrationCloseEveryKey) {
+  SetString(HKEY_CLASSES_ROOT, ".wav", "", "SoundRec");
+  EXPECT_EQ(Module.DllRegisterServer(), S_OK);
+  EXPECT_EQ(Module.DllUnregisterServer(), S_OK);
+  // ".wav" read once each way, ten CreateClassesKey calls (each opens its key
+  // afresh), the two approval keys.
+  EXPECT_EQ(KeyWatch::Opened, 14);
+  EXPECT_TRUE(KeyWatch::Open.empty());
+}
+
+TEST_F(PellmoreRegistryCalls, EveryStringIsWrittenWithItsTerminatingZero) {
+  EXPECT_EQ(Module.DllRegisterServer(), S_OK);
+  EXPECT_EQ(KeyWatch::MiscountedStrings, std::vector<std::string>{});
+}
+
+TEST_F(PellmoreRegistryCalls, AFailedFileTypeReadClosesTheWavKey) {
+  SetValue(HKEY_CLASSES_ROOT, ".wav", "", REG_DWORD, std::string("\x07\0\0\0", 4));
+  EXPECT_EQ(Module.DllRegisterServer(), E_FAIL);
+  EXPECT_GT(KeyWatch::Opened, 0);
+  EXPECT_TRUE(KeyWatch::Open.empty());
+}
+
+// A copy of the DLL in a directory whose name holds a blank.
+class TBlankDirectoryCopy {
+public:
+  TBlankDirectoryCopy() {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    Directory = std::string(temp) + "Tolvane blank " + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(Directory.c_str(), nullptr);
+    Path = Directory + "\\PELLMORE.DLL";
+    CopyFileA(BuiltModulePath().c_str(), Path.c_str(), FALSE);
+  }
+  ~TBlankDirectoryCopy() {
+    DeleteFileA(Path.c_str());
+    RemoveDirectoryA(Directory.c_str());
+  }
+  std::string Directory;
+  std::string Path;
+};
+
+TEST(PellmoreModulePath, APathWithABlankIsRegisteredInItsShortForm) {
+  TBlankDirectoryCopy copy;
+  TRegistrySandbox sandbox;
+  char shortPath[MAX_PATH] = "";
+  ASSERT_GT(GetShortPathNameA(copy.Path.c_str(), shortPath, MAX_PATH), 0u);
+  ASSERT_EQ(std::string(shortPath).find(' '), std::string::npos);
+  {
+    TPellmoreModule module(copy.Path);
+    EXPECT_EQ(module.DllRegisterServer(), S_OK);
+  }
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "CLSID\\" + ClassIdText + "\\InprocServer32"),
+            std::string(shortPath));
+  // The base name is the same in either form.
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "CLSID\\" + ClassIdText + "\\ProgID"), ProgId);
+}
+
+} // namespace

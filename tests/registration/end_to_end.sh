@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# end_to_end.sh PELLMORE.DLL shell_properties.exe WORK_DIR
+#
+# The module as a user gets it, in a fresh Wine prefix of its own under
+# WORK_DIR: installed below "C:\Program Files", registered with regsvr32,
+# every registry entry read back with reg query, the shell's Properties
+# dialog of a WAV file opened through its context menu with the Information
+# page read back (and, when Xvfb is there, photographed to
+# WORK_DIR/properties.png), then unregistered with regsvr32 /u.
+# Wine's shell keeps a reference on the extension, so unloading is not
+# asserted here.
+set -uo pipefail
+if [ $# -ne 3 ] || [ -z "$3" ]; then
+  echo "usage: end_to_end.sh PELLMORE.DLL shell_properties.exe WORK_DIR" >&2
+  exit 2
+fi
+dll="$(realpath "$1")"
+shell_exe="$(realpath "$2")"
+work="$(realpath -m "$3")"
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+
+export WINEPREFIX="$work/prefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY
+source "$root/tools/shell/session.sh"
+
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+step() { echo "== $*"; }
+
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  stop_xvfb
+}
+trap cleanup EXIT
+
+clsid='{241173B6-ABDF-4D59-8A15-476F7A327675}'
+approved='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
+handler='HKCR\WAV.File\shellex\PropertySheetHandlers\Tolvane'
+
+# value KEY [NAME]: "TYPE<tab>DATA" of the value (the default value without
+# NAME); nothing when the key or value is missing.
+value() {
+  local key="$1" out
+  if [ $# -ge 2 ]; then
+    out="$(wine reg query "$key" /v "$2" 2>/dev/null)" || return 0
+  else
+    out="$(wine reg query "$key" /ve 2>/dev/null)" || return 0
+  fi
+  tr -d '\r' <<<"$out" | sed -n 's/^    .*    \(REG_[A-Z_]*\)    \(.*\)$/\1\t\2/p; s/^    .*    \(REG_[A-Z_]*\)$/\1\t/p' | head -1
+}
+
+# expect KEY NAME DATA: the value is a REG_SZ holding exactly DATA (an empty
+# NAME means the default value).
+expect() {
+  local got
+  if [ -n "$2" ]; then got="$(value "$1" "$2")"; else got="$(value "$1")"; fi
+  [ "$got" = "$(printf 'REG_SZ\t%s' "$3")" ] ||
+    fail "$1 [${2:-default}] is '${got:-missing}', expected REG_SZ '$3'"
+}
+
+expect_key() { wine reg query "$1" >/dev/null 2>&1 || fail "$1 is missing"; }
+expect_no_key() { ! wine reg query "$1" >/dev/null 2>&1 || fail "$1 still exists"; }
+
+step "fresh prefix"
+rm -rf "$work"
+mkdir -p "$work"
+DISPLAY= wineboot -i >/dev/null 2>&1
+wineserver -w
+# Dialogs without a display: Wine's null graphics driver.
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+wineserver -w
+wineserver -p
+expect_no_key 'HKCR\.wav'
+
+step "regsvr32"
+install_dir="$WINEPREFIX/drive_c/Program Files/Tolvane"
+mkdir -p "$install_dir"
+cp "$dll" "$install_dir/PELLMORE.DLL"
+module='C:\Program Files\Tolvane\PELLMORE.DLL'
+wine regsvr32 /s "$module" || fail "regsvr32 $module failed"
+short="$(winepath -s "$module" | tr -d '\r')"
+[[ "$short" != *" "* && "$short" == *'\PELLMORE.DLL' ]] || fail "no short form of $module: $short"
+
+step "reg query after registration"
+expect "HKCR\\CLSID\\$clsid" "" "Fennrick"
+expect "HKCR\\CLSID\\$clsid\\InprocServer32" "" "$short"
+expect "HKCR\\CLSID\\$clsid\\InprocServer32" ThreadingModel "Apartment"
+expect "HKCR\\CLSID\\$clsid\\ProgID" "" "PELLMORE.TTolvane"
+expect 'HKCR\PELLMORE.TTolvane' "" "Fennrick"
+expect 'HKCR\PELLMORE.TTolvane\Clsid' "" "$clsid"
+expect 'HKCR\.wav' "" "WAV.File"
+expect 'HKCR\WAV.File\shellex' "" ""
+expect 'HKCR\WAV.File\shellex\PropertySheetHandlers' "" ""
+expect "$handler" "" "$clsid"
+expect "$approved" "$clsid" "Tolvane"
+
+step "the shell's Properties dialog"
+sample_dir="$WINEPREFIX/drive_c/Sound samples"
+"$root/tools/shell/make_sample_wav" "$sample_dir/Sample Song.wav" 2
+sample='C:\Sound samples\Sample Song.wav'
+expected_rows="$(printf '%s\t%s\n' \
+  'Format:' 'Windows PCM' \
+  'Number of channels:' '2' \
+  'Channel mode:' 'Stereo' \
+  'Sample rate:' '44100 Hz' \
+  'Bytes per second:' '176400' \
+  'Bits per sample:' '16' \
+  'Duration:' '2.0 seconds')"
+# page_rows OUTPUT: the seven label/value rows shell_properties printed.
+page_rows() { sed -n '/^rect\t/,/^ready$/{/^rect\t/d; /^ready$/d; p}' "$1"; }
+check_page() {
+  local output="$1"
+  grep -qx "$(printf 'sheet\tProperties for Sample Song.wav')" "$output" ||
+    fail "no sheet 'Properties for Sample Song.wav': $(head -1 "$output")"
+  grep -qx "$(printf 'tabs\tGeneral\tInformation')" "$output" ||
+    fail "the tabs are not General, Information: $(grep '^tabs' "$output")"
+  [ "$(page_rows "$output")" = "$expected_rows" ] ||
+    fail "the Information page shows
+$(page_rows "$output")
+expected
+$expected_rows"
+}
+output="$work/page.txt"
+wine "$shell_exe" "$sample" --timeout 30 >"$output" || fail "shell_properties failed ($?)"
+check_page "$output"
+cat "$output"
+
+if command -v Xvfb >/dev/null && command -v import >/dev/null; then
+  step "the same dialog drawn, photographed"
+  wineserver -k
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
+  # Without a window manager, hidden top-level windows otherwise cost 2 s each.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wineserver -k
+  if start_xvfb; then
+    shot_output="$work/page-drawn.txt"
+    properties_screenshot "$shell_exe" "$sample" "$work/properties.png" "$shot_output" ||
+      fail "no screenshot of the Properties dialog"
+    check_page "$shot_output"
+    size="$(identify -format '%w %h' "$work/properties.png" 2>/dev/null)"
+    read -r width height <<<"$size"
+    [ "${width:-0}" -gt 200 ] && [ "${height:-0}" -gt 200 ] ||
+      fail "the screenshot is ${size:-unreadable}"
+    echo "screenshot: $work/properties.png ($size)"
+    wineserver -k
+    stop_xvfb
+  else
+    fail "Xvfb did not start"
+  fi
+fi
+
+step "regsvr32 /u"
+wine regsvr32 /s /u "$module" || fail "regsvr32 /u $module failed"
+expect_no_key "HKCR\\CLSID\\$clsid"
+expect_no_key 'HKCR\PELLMORE.TTolvane'
+expect_no_key "$handler"
+expect 'HKCR\.wav' "" "WAV.File"
+expect 'HKCR\WAV.File\shellex' "" ""
+expect 'HKCR\WAV.File\shellex\PropertySheetHandlers' "" ""
+expect "$approved" "$clsid" "Tolvane"
+expect_key 'HKCR\CLSID'
+
+[ "$status" = 0 ] && echo "end to end: all checks passed"
+exit "$status"

@@ -1,0 +1,378 @@
+// TTolvaneFactory::UpdateRegistration inside this executable, against a
+// registry sandbox: the generic and the shell entries, the file type rules,
+// the failure paths and the message box.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "class_id.h"
+#include "class_manager.h"
+#include "exceptions.h"
+#include "expected_entries.h"
+#include "message_box.h"
+#include "registry_sandbox.h"
+#include "server.h"
+#include "tolvane.h"
+#include "tolvane_factory.h"
+
+namespace {
+
+struct TShownBox {
+  HWND Owner;
+  std::string Text;
+  std::string Caption;
+  UINT Style;
+};
+
+std::vector<TShownBox> ShownBoxes;
+
+int WINAPI CaptureMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+  ShownBoxes.push_back({owner, text, caption, style});
+  return IDOK;
+}
+
+const char* const FailureText = "Registration of Tolvane shell extension failed.\r\n"
+                                "You may not have administrator privilegies.";
+
+// The module path as this executable registers it.
+std::string ThisModulePath() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string text(path, length);
+  if (text.find(' ') != std::string::npos) {
+    char shortPath[MAX_PATH];
+    DWORD shortLength = GetShortPathNameA(path, shortPath, MAX_PATH);
+    if (shortLength > 0 && shortLength < MAX_PATH)
+      text.assign(shortPath, shortLength);
+  }
+  return text;
+}
+
+TRegistryTree Generic() {
+  return GenericEntries(ThisModulePath(), "registration_tests.TTolvane");
+}
+
+// The message of the Exception that action raises, or "(no failure)".
+std::string FailureOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "(no failure)";
+}
+
+class TolvaneFactoryRegistration : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ShownBoxes.clear();
+    FPreviousBox = SetMessageBoxFunction(CaptureMessageBox);
+    FPreviousPlatform = PlatformId;
+    PlatformId = VER_PLATFORM_WIN32_NT;
+    Server = std::make_unique<TComServer>();
+    FPreviousServer = std::exchange(ServerInstance, Server.get());
+    Factory = new TTolvaneFactory(Server.get()); // destroyed by the server
+  }
+  void TearDown() override {
+    Server.reset();
+    ServerInstance = FPreviousServer;
+    PlatformId = FPreviousPlatform;
+    SetMessageBoxFunction(FPreviousBox);
+  }
+
+  void Register() { Factory->UpdateRegistration(true); }
+  void Unregister() { Factory->UpdateRegistration(false); }
+  TRegistryTree Classes() { return ReadTree(HKEY_CLASSES_ROOT); }
+  TRegistryTree Machine() { return ReadTree(HKEY_LOCAL_MACHINE); }
+
+  std::optional<TRegistrySandbox> Sandbox{std::in_place};
+  std::unique_ptr<TComServer> Server;
+  TTolvaneFactory* Factory = nullptr;
+
+private:
+  TMessageBoxFunction FPreviousBox = nullptr;
+  DWORD FPreviousPlatform = 0;
+  TComServer* FPreviousServer = nullptr;
+};
+
+TEST_F(TolvaneFactoryRegistration, WithoutWavKeyRegistersEveryEntryUnderWavFile) {
+  Register();
+  EXPECT_EQ(Classes(), Sorted(Generic(), ShellEntries("WAV.File")));
+  EXPECT_EQ(Machine(), ApprovalEntries());
+  EXPECT_TRUE(ShownBoxes.empty());
+}
+
+TEST_F(TolvaneFactoryRegistration, TheFactoryCarriesTheClassValues) {
+  EXPECT_TRUE(IsEqualGUID(Factory->ClassIdentifier, CLSID_Tolvane));
+  EXPECT_EQ(Factory->ObjectClassName, "TTolvane");
+  EXPECT_EQ(Factory->ClassDescription, "Fennrick");
+  EXPECT_EQ(Factory->InstancingMode, ciMultiInstance);
+  EXPECT_EQ(Factory->ThreadingModel, tmApartment);
+  EXPECT_EQ(Factory->ServerObject, Server.get());
+}
+
+TEST_F(TolvaneFactoryRegistration, TheFactoryMakesExtensionObjects) {
+  IShellPropSheetExt* pages = nullptr;
+  ASSERT_EQ(
+      Factory->CreateInstance(nullptr, IID_IShellPropSheetExt, reinterpret_cast<void**>(&pages)),
+      S_OK);
+  EXPECT_NE(dynamic_cast<TTolvane*>(pages), nullptr);
+  EXPECT_EQ(Server->LiveObjects, 1);
+  pages->Release();
+  EXPECT_EQ(Server->LiveObjects, 0);
+}
+
+TEST(TolvaneStartUp, ReadsThePlatformAndEntersTheFactoryForTheServer) {
+  TComServer server; // destroys the factory when it goes
+  TComServer* previousServer = std::exchange(ServerInstance, &server);
+  const DWORD previousPlatform = std::exchange(PlatformId, 0);
+  StartTolvane(GetModuleHandleA(nullptr));
+  const DWORD platform = std::exchange(PlatformId, previousPlatform);
+  ServerInstance = previousServer;
+
+  EXPECT_EQ(platform, ReadPlatformId());
+  auto* factory = dynamic_cast<TTolvaneFactory*>(ClassManager().FindFactory(CLSID_Tolvane));
+  ASSERT_NE(factory, nullptr);
+  EXPECT_EQ(factory->ServerObject, &server);
+}
+
+// A default value of ".wav" that names no file type.
+struct TNoFileType {
+  const char* Name;
+  std::function<void()> Prepare;
+};
+
+class WavWithoutFileType : public TolvaneFactoryRegistration,
+                           public ::testing::WithParamInterface<TNoFileType> {};
+
+TEST_P(WavWithoutFileType, RegistersWavFileAndSetsItAsTheDefault) {
+  GetParam().Prepare();
+  Register();
+  EXPECT_EQ(Classes(), Sorted(Generic(), ShellEntries("WAV.File")));
+  EXPECT_TRUE(ShownBoxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DefaultValue, WavWithoutFileType,
+    ::testing::Values(TNoFileType{"Missing", [] { CreateKey(HKEY_CLASSES_ROOT, ".wav"); }},
+                      TNoFileType{"Empty", [] { SetString(HKEY_CLASSES_ROOT, ".wav", "", ""); }},
+                      TNoFileType{"Blanks",
+                                  [] { SetString(HKEY_CLASSES_ROOT, ".wav", "", " \t \r\n "); }},
+                      // Zero bytes of any type read as the empty text.
+                      TNoFileType{"EmptyBinary",
+                                  [] { SetValue(HKEY_CLASSES_ROOT, ".wav", "", REG_BINARY, ""); }}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A default value of ".wav" that names a file type, and the type hooked.
+struct TNamedFileType {
+  const char* Name;
+  DWORD Type;
+  std::string Data;
+  std::string FileType;
+};
+
+class WavWithFileType : public TolvaneFactoryRegistration,
+                        public ::testing::WithParamInterface<TNamedFileType> {};
+
+TEST_P(WavWithFileType, HooksTheNamedTypeAndKeepsWhatItHolds) {
+  SetValue(HKEY_CLASSES_ROOT, ".wav", "", GetParam().Type, GetParam().Data);
+  SetString(HKEY_CLASSES_ROOT, GetParam().FileType, "", "Wave Sound");
+  SetString(HKEY_CLASSES_ROOT, GetParam().FileType + "\\shellex\\PropertySheetHandlers\\Other", "",
+            "{00000000-0000-0000-0000-000000000001}");
+  Register();
+  const std::string type = GetParam().FileType;
+  EXPECT_EQ(
+      Classes(),
+      Sorted(Generic(), TRegistryTree{
+                            ".wav||1|" + type,
+                            type + "||1|Wave Sound",
+                            type + "\\shellex||1|",
+                            type + "\\shellex\\PropertySheetHandlers||1|",
+                            type + "\\shellex\\PropertySheetHandlers\\Other||1|"
+                                   "{00000000-0000-0000-0000-000000000001}",
+                            type + "\\shellex\\PropertySheetHandlers\\Tolvane||1|" + ClassIdText,
+                        }));
+  EXPECT_TRUE(ShownBoxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DefaultValue, WavWithFileType,
+    ::testing::Values(
+        TNamedFileType{"Plain", REG_SZ, std::string("SoundRec\0", 9), "SoundRec"},
+        // The name is used exactly as read, surrounding blanks included.
+        TNamedFileType{"Blanks", REG_SZ, std::string(" Sound Rec \0", 12), " Sound Rec "},
+        // Taken as stored, not expanded; written back as REG_SZ.
+        TNamedFileType{"Expandable", REG_EXPAND_SZ, std::string("%Wave%\0", 7), "%Wave%"},
+        // The text ends at its first NUL.
+        TNamedFileType{"EmbeddedNul", REG_SZ, std::string("SoundRec\0junk\0", 14), "SoundRec"},
+        TNamedFileType{"Unterminated", REG_SZ, "SoundRec", "SoundRec"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A default value of ".wav" that is no string: the registration stops after
+// the generic entries.
+struct TWrongType {
+  const char* Name;
+  DWORD Type;
+  std::string Data;
+  std::string Hex;
+};
+
+class WavOfWrongType : public TolvaneFactoryRegistration,
+                       public ::testing::WithParamInterface<TWrongType> {};
+
+TEST_P(WavOfWrongType, FailsAfterTheGenericEntriesWithoutAMessageBox) {
+  SetValue(HKEY_CLASSES_ROOT, ".wav", "", GetParam().Type, GetParam().Data);
+  EXPECT_EQ(FailureOf([&] { Register(); }), "Invalid data type for ''");
+  EXPECT_EQ(Classes(), Sorted(Generic(), TRegistryTree{".wav||" + std::to_string(GetParam().Type) +
+                                                       "|" + GetParam().Hex}));
+  EXPECT_TRUE(Machine().empty());
+  EXPECT_TRUE(ShownBoxes.empty());
+}
+
+TEST_P(WavOfWrongType, FailsTheUnregistrationAfterRemovingTheGenericEntries) {
+  Register();
+  SetValue(HKEY_CLASSES_ROOT, ".wav", "", GetParam().Type, GetParam().Data);
+  EXPECT_EQ(FailureOf([&] { Unregister(); }), "Invalid data type for ''");
+  TRegistryTree hook = ShellEntries("WAV.File");
+  hook.erase(hook.begin()); // ".wav" now holds the wrong type
+  EXPECT_EQ(Classes(), Sorted(TRegistryTree{"CLSID|", ".wav||" + std::to_string(GetParam().Type) +
+                                                          "|" + GetParam().Hex},
+                              hook));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DefaultValue, WavOfWrongType,
+    ::testing::Values(TWrongType{"Binary", REG_BINARY, std::string("\x01\x02\x03", 3), "010203"},
+                      TWrongType{"Dword", REG_DWORD, std::string("\x05\0\0\0", 4), "05000000"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace
+
+namespace {
+
+TEST_F(TolvaneFactoryRegistration, AnUnwritableApprovalKeyShowsTheBoxOnceAndKeepsTheHook) {
+  // Below a volatile key the registry refuses to create the non-volatile
+  // "Approved", so the approval value cannot be written.
+  CreateVolatileKey(HKEY_LOCAL_MACHINE,
+                    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions");
+  EXPECT_EQ(FailureOf([&] { Register(); }), "(no failure)");
+  ASSERT_EQ(ShownBoxes.size(), 1u);
+  EXPECT_EQ(ShownBoxes[0].Owner, nullptr);
+  EXPECT_EQ(ShownBoxes[0].Text, FailureText);
+  EXPECT_EQ(ShownBoxes[0].Caption, "Registration Failure");
+  EXPECT_EQ(ShownBoxes[0].Style, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_EQ(Classes(), Sorted(Generic(), ShellEntries("WAV.File")));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ApprovedKey));
+}
+
+TEST_F(TolvaneFactoryRegistration, AFailingShellEntryStopsTheRemainingStepsAfterTheBox) {
+  // The file type's key is volatile: its "shellex" cannot be created.
+  SetString(HKEY_CLASSES_ROOT, ".wav", "", "Volatile.Type");
+  CreateVolatileKey(HKEY_CLASSES_ROOT, "Volatile.Type");
+  EXPECT_EQ(FailureOf([&] { Register(); }), "(no failure)");
+  ASSERT_EQ(ShownBoxes.size(), 1u);
+  EXPECT_EQ(ShownBoxes[0].Text, FailureText);
+  EXPECT_EQ(Classes(), Sorted(Generic(), TRegistryTree{".wav||1|Volatile.Type", "Volatile.Type|"}));
+  EXPECT_TRUE(Machine().empty());
+}
+
+TEST_F(TolvaneFactoryRegistration, UnwritableClassesFailInTheGenericPartWithoutABox) {
+  Sandbox.reset();
+  Sandbox.emplace(TClassesAccess::Unwritable);
+  EXPECT_EQ(FailureOf([&] { Register(); }), "Error creating system registry entry");
+  EXPECT_TRUE(ReadTree(HKEY_CLASSES_ROOT).empty());
+  EXPECT_TRUE(ReadTree(HKEY_LOCAL_MACHINE).empty());
+  EXPECT_TRUE(ShownBoxes.empty());
+}
+
+class OtherPlatform : public TolvaneFactoryRegistration,
+                      public ::testing::WithParamInterface<DWORD> {};
+
+TEST_P(OtherPlatform, WritesNothingBelowTheMachineKey) {
+  PlatformId = GetParam();
+  Register();
+  EXPECT_EQ(Classes(), Sorted(Generic(), ShellEntries("WAV.File")));
+  EXPECT_TRUE(Machine().empty());
+  EXPECT_TRUE(ShownBoxes.empty());
+}
+
+// 0: GetVersionExA failed; 1: Windows 9x; 3: Windows CE.
+INSTANTIATE_TEST_SUITE_P(PlatformId, OtherPlatform, ::testing::Values(0u, 1u, 3u));
+
+TEST_F(TolvaneFactoryRegistration, RegisteringTwiceLeavesTheSameEntries) {
+  Register();
+  const TRegistryTree classes = Classes();
+  const TRegistryTree machine = Machine();
+  Register();
+  EXPECT_EQ(Classes(), classes);
+  EXPECT_EQ(Machine(), machine);
+  EXPECT_TRUE(ShownBoxes.empty());
+}
+
+TEST_F(TolvaneFactoryRegistration, RegisteringOverwritesChangedValues) {
+  Register();
+  SetString(HKEY_CLASSES_ROOT, "CLSID\\" + ClassIdText, "", "changed");
+  SetString(HKEY_CLASSES_ROOT, "WAV.File\\shellex\\PropertySheetHandlers\\Tolvane", "", "changed");
+  SetString(HKEY_LOCAL_MACHINE, ApprovedKey, ClassIdText, "changed");
+  Register();
+  EXPECT_EQ(Classes(), Sorted(Generic(), ShellEntries("WAV.File")));
+  EXPECT_EQ(Machine(), ApprovalEntries());
+}
+
+TEST_F(TolvaneFactoryRegistration, UnregisteringRemovesTheClassTheProgIdAndTheHookOnly) {
+  Register();
+  Unregister();
+  EXPECT_EQ(Classes(), Sorted(TRegistryTree{"CLSID|"}, KeptShellEntries("WAV.File")));
+  EXPECT_EQ(Machine(), ApprovalEntries());
+  EXPECT_EQ(FailureOf([&] { Unregister(); }), "(no failure)");
+  EXPECT_EQ(Classes(), Sorted(TRegistryTree{"CLSID|"}, KeptShellEntries("WAV.File")));
+  EXPECT_TRUE(ShownBoxes.empty());
+}
+
+TEST_F(TolvaneFactoryRegistration, UnregisteringWhatIsNotRegisteredSucceeds) {
+  EXPECT_EQ(FailureOf([&] { Unregister(); }), "(no failure)");
+  EXPECT_TRUE(Classes().empty());
+  EXPECT_TRUE(Machine().empty());
+}
+
+TEST_F(TolvaneFactoryRegistration, UnregisteringRemovesTheHookOfTheTypeWavNamesNow) {
+  Register();
+  SetString(HKEY_CLASSES_ROOT, ".wav", "", "SoundRec");
+  SetString(HKEY_CLASSES_ROOT, "SoundRec\\shellex\\PropertySheetHandlers\\Tolvane", "",
+            ClassIdText);
+  Unregister();
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "SoundRec\\shellex\\PropertySheetHandlers\\Tolvane"));
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "SoundRec\\shellex\\PropertySheetHandlers"));
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "WAV.File\\shellex\\PropertySheetHandlers\\Tolvane"),
+            ClassIdText);
+}
+
+TEST_F(TolvaneFactoryRegistration, UnregisteringKeepsAHandlerKeyThatHasSubkeys) {
+  // RegDeleteKeyA removes only leaf keys; someone else's data below stays.
+  Register();
+  CreateKey(HKEY_CLASSES_ROOT, "WAV.File\\shellex\\PropertySheetHandlers\\Tolvane\\Foreign");
+  Unregister();
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "WAV.File\\shellex\\PropertySheetHandlers\\Tolvane"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + ClassIdText));
+}
+
+TEST_F(TolvaneFactoryRegistration, TheServerWalkReachesTheFactoryInItsDirection) {
+  Server->UpdateServerRegistration(true);
+  EXPECT_TRUE(Server->Registering);
+  EXPECT_EQ(Classes(), Sorted(Generic(), ShellEntries("WAV.File")));
+  Server->UpdateServerRegistration(false);
+  EXPECT_FALSE(Server->Registering);
+  EXPECT_EQ(Classes(), Sorted(TRegistryTree{"CLSID|"}, KeptShellEntries("WAV.File")));
+}
+
+TEST(PlatformIdentifier, IsTheNtPlatformUnderWine) {
+  // Wine presents itself as Windows NT; the approval depends on this.
+  EXPECT_EQ(ReadPlatformId(), static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
+}
+
+} // namespace

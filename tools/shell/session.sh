@@ -1,0 +1,62 @@
+# Shell functions for driving the Properties dialog under Wine; sourced by
+# scripts/show and the end-to-end test. Needs WINEPREFIX and friends set.
+
+# start_xvfb: starts a private X server on a free display number and exports
+# DISPLAY; its PID is kept in TOLVANE_XVFB_PID for stop_xvfb.
+start_xvfb() {
+  local dir number=""
+  dir="$(mktemp -d)"
+  mkfifo "$dir/displayfd"
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$dir/displayfd" >/dev/null 2>&1 &
+  TOLVANE_XVFB_PID=$!
+  read -r number <"$dir/displayfd" || true
+  rm -rf "$dir"
+  if [ -z "$number" ]; then
+    echo "Xvfb did not start" >&2
+    stop_xvfb
+    return 1
+  fi
+  export DISPLAY=":$number"
+}
+
+# stop_xvfb: stops the X server that start_xvfb started, by its PID only.
+stop_xvfb() {
+  if [ -n "${TOLVANE_XVFB_PID:-}" ]; then
+    kill "$TOLVANE_XVFB_PID" 2>/dev/null || true
+    wait "$TOLVANE_XVFB_PID" 2>/dev/null || true
+    TOLVANE_XVFB_PID=""
+  fi
+}
+
+# properties_screenshot SHELL_EXE WINDOWS_FILE PNG OUTPUT
+# Opens the Properties dialog of the file with the Information page selected,
+# saves the dialog's area of the screen as PNG, closes the dialog, and leaves
+# what shell_properties printed in OUTPUT. Needs an X display.
+properties_screenshot() {
+  local shell_exe="$1" file="$2" png="$3" output="$4"
+  local release pid rect x y w h status=0 i
+  release="$(mktemp -u "${TMPDIR:-/tmp}/tolvane-release.XXXXXX")"
+  wine "$shell_exe" "$file" --hold-until "$(winepath -w "$release")" >"$output" &
+  pid=$!
+  # shell_properties prints "ready" once the page is selected and read.
+  for ((i = 0; i < 600; i++)); do
+    grep -qx ready "$output" 2>/dev/null && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if grep -qx ready "$output"; then
+    rect="$(sed -n 's/^rect\t//p' "$output")"
+    read -r x y w h <<<"$rect"
+    mkdir -p "$(dirname "$png")"
+    # Let the page paint before the grab.
+    sleep 0.5
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$png" || status=1
+  else
+    echo "the Properties dialog did not show the page" >&2
+    status=1
+  fi
+  touch "$release"
+  wait "$pid" || status=1
+  rm -f "$release"
+  return "$status"
+}
