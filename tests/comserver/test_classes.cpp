@@ -27,8 +27,8 @@ const TInterfaceEntry<TComObject> TestObjectInterfaces[] = {
 
 const TComClassInfo<TComObject> TTestObject::ClassInfo = {&TComObject::ClassInfo,
                                                           TestObjectInterfaces, 1};
-int TTestObject::Constructed = 0;
-int TTestObject::Destroyed = 0;
+std::atomic<int> TTestObject::Constructed{0};
+std::atomic<int> TTestObject::Destroyed{0};
 
 TTestObject::TTestObject(TComObjectFactory& factory, IUnknown* outer)
     : TComImplements(factory, outer) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -40,8 +41,8 @@ public:
 
   STDMETHODIMP Ping(int* value) override;
 
-  static int Constructed;
-  static int Destroyed;
+  static std::atomic<int> Constructed; // objects may be made on many threads at once
+  static std::atomic<int> Destroyed;
 };
 
 // An object whose InitializeObject raises what the test chose.
