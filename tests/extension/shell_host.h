@@ -1,6 +1,7 @@
 // The shell's side of the extension, played by the tests and the page host:
-// the server and factory the module's start-up would make, a data object
-// holding the selection, add-page functions and a modeless property sheet.
+// the server and factory the module's start-up would make, add-page functions
+// and a modeless property sheet. The data objects holding the selection are
+// in drop_files_data_object.h.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,8 @@
 
 #include <string>
 #include <vector>
+
+#include "drop_files_data_object.h"
 
 class TComObjectFactory;
 class TTolvane;
@@ -23,64 +26,6 @@ public:
   TExtensionServer& operator=(const TExtensionServer&) = delete;
 
   TComObjectFactory* Factory;
-};
-
-// A data object as the shell passes it to Initialize. Counts what the
-// extension does with it; lives on the stack of its test.
-class TDataObject : public IDataObject {
-public:
-  virtual ~TDataObject() = default;
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-  STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryGetData(FORMATETC* format) override;
-  STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override;
-  STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-  STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
-    return OLE_E_ADVISENOTSUPPORTED;
-  }
-  STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-  STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
-
-  LONG References = 1;
-  LONG GetDataCalls = 0;
-  FORMATETC LastFormat{};
-};
-
-// Offers the selection as a CF_HDROP list of wide paths in an HGLOBAL, as the
-// shell does. The medium's pUnkForRelease counts ReleaseStgMedium calls.
-class TDropDataObject : public TDataObject {
-public:
-  explicit TDropDataObject(std::vector<std::wstring> paths);
-  ~TDropDataObject() override;
-
-  STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
-
-  std::vector<std::wstring> Paths;
-  LONG MediumReleases = 0;
-  // A medium handed out and not yet released.
-  bool MediumOutstanding() const { return FMedium.Global != nullptr; }
-
-private:
-  struct TMediumOwner : public IUnknown {
-    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override;
-    TDropDataObject* Owner = nullptr;
-    HGLOBAL Global = nullptr;
-  };
-  TMediumOwner FMedium;
-};
-
-// Offers nothing: GetData fails with Refusal.
-class TEmptyDataObject : public TDataObject {
-public:
-  explicit TEmptyDataObject(HRESULT refusal = DV_E_FORMATETC) : Refusal(refusal) {}
-  STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
-  HRESULT Refusal;
 };
 
 // The pages the shell keeps. Fixed capacity: adding a page allocates nothing.

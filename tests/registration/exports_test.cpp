@@ -7,15 +7,13 @@
 #include <prsht.h>
 #include <shlobj.h>
 
-#include <algorithm>
-#include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "class_id.h"
-#include "import_patch.h"
+#include "drop_files_data_object.h"
 #include "pellmore_module.h"
+#include "ref_parent_stand_in.h"
 #include "wav_builder.h"
 
 namespace {
@@ -143,83 +141,6 @@ TEST_F(PellmoreExports, AServerLockKeepsTheModuleLoaded) {
   EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
 }
 
-// Wine's comctl32 never touches a page's pcRefParent, which Windows raises
-// when it creates the page and lowers when it destroys it. The module's import
-// of CreatePropertySheetPageA is replaced by this stand-in, which does what
-// Windows does: it raises the counter and puts a callback in front of the
-// module's one, which lowers the counter on PSPCB_RELEASE (called for every
-// destroyed page, through DestroyPropertySheetPage or by the sheet).
-namespace RefParent {
-
-using TCreatePage = HPROPSHEETPAGE(WINAPI*)(LPCPROPSHEETPAGEA);
-TCreatePage PlatformCreate = nullptr;
-LPFNPSPCALLBACKA ModuleCallback = nullptr;
-std::vector<PROPSHEETPAGEA> Requested; // as the module filled them in
-
-UINT CALLBACK Callback(HWND window, UINT message, LPPROPSHEETPAGEA page) {
-  UINT result = ModuleCallback ? ModuleCallback(window, message, page) : 1;
-  if (message == PSPCB_RELEASE && (page->dwFlags & PSP_USEREFPARENT) && page->pcRefParent)
-    InterlockedDecrement(reinterpret_cast<volatile LONG*>(page->pcRefParent));
-  return result;
-}
-
-HPROPSHEETPAGE WINAPI Create(LPCPROPSHEETPAGEA page) {
-  PROPSHEETPAGEA copy = {};
-  std::memcpy(&copy, page, std::min<std::size_t>(page->dwSize, sizeof copy));
-  Requested.push_back(copy);
-  ModuleCallback = page->pfnCallback;
-  copy.pfnCallback = Callback;
-  HPROPSHEETPAGE handle = PlatformCreate(&copy);
-  if (handle && (page->dwFlags & PSP_USEREFPARENT) && page->pcRefParent)
-    InterlockedIncrement(reinterpret_cast<volatile LONG*>(page->pcRefParent));
-  return handle;
-}
-
-} // namespace RefParent
-
-// The data object of a one-file selection, offering CF_HDROP only.
-class TOneFileSelection : public IDataObject {
-public:
-  explicit TOneFileSelection(const std::string& path) : FPath(path) {}
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IDataObject)) {
-      *ppv = static_cast<IDataObject*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-
-  STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
-    if (format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL))
-      return DV_E_FORMATETC;
-    SIZE_T size = sizeof(DROPFILES) + FPath.size() + 2;
-    HGLOBAL global = GlobalAlloc(GHND, size);
-    auto* drop = static_cast<DROPFILES*>(GlobalLock(global));
-    drop->pFiles = sizeof(DROPFILES);
-    std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), FPath.c_str(), FPath.size());
-    GlobalUnlock(global);
-    medium->tymed = TYMED_HGLOBAL;
-    medium->hGlobal = global;
-    medium->pUnkForRelease = nullptr;
-    return S_OK;
-  }
-  STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-  STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-  STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-
-private:
-  std::string FPath;
-};
-
 std::vector<HPROPSHEETPAGE> AddedPages;
 
 BOOL CALLBACK KeepPage(HPROPSHEETPAGE page, LPARAM) {
@@ -234,17 +155,22 @@ std::string TempWavPath() {
          ".wav";
 }
 
+std::wstring WideOf(const std::string& text) {
+  int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(size > 0 ? size - 1 : 0, L'\0');
+  if (size > 1)
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
+  return wide;
+}
+
 TEST_F(PellmoreExports, AnOpenPageKeepsTheModuleLoadedUntilItIsDestroyed) {
-  TImportPatch patch(Module.Handle(), "COMCTL32.dll", "CreatePropertySheetPageA",
-                     reinterpret_cast<void*>(RefParent::Create));
-  ASSERT_NE(patch.Original(), nullptr) << "the module imports CreatePropertySheetPageA";
-  RefParent::PlatformCreate = reinterpret_cast<RefParent::TCreatePage>(patch.Original());
-  RefParent::Requested.clear();
+  TRefParentStandIn standIn(Module.Handle());
+  ASSERT_TRUE(standIn.Active()) << "the module imports the two comctl32 page functions";
   AddedPages.clear();
 
   const std::string wav = TempWavPath();
   ASSERT_TRUE(TWavBuilder().WriteTo(wav, 176400));
-  TOneFileSelection selection(wav);
+  TDropDataObject selection({WideOf(wav)});
 
   IClassFactory* factory = GetFactory();
   ASSERT_NE(factory, nullptr);
@@ -257,8 +183,8 @@ TEST_F(PellmoreExports, AnOpenPageKeepsTheModuleLoadedUntilItIsDestroyed) {
   ASSERT_EQ(init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&pages)), S_OK);
   ASSERT_EQ(pages->AddPages(KeepPage, 0), S_OK);
   ASSERT_EQ(AddedPages.size(), 1u);
-  ASSERT_EQ(RefParent::Requested.size(), 1u);
-  const PROPSHEETPAGEA& requested = RefParent::Requested[0];
+  ASSERT_EQ(TRefParentStandIn::CreateCalls(), 1);
+  const PROPSHEETPAGEA requested = TRefParentStandIn::LastPage().Description;
   EXPECT_EQ(requested.dwFlags & PSP_USEREFPARENT, static_cast<DWORD>(PSP_USEREFPARENT));
   ASSERT_NE(requested.pcRefParent, nullptr);
   auto* liveObjects = reinterpret_cast<volatile LONG*>(requested.pcRefParent);
@@ -283,6 +209,8 @@ TEST_F(PellmoreExports, AnOpenPageKeepsTheModuleLoadedUntilItIsDestroyed) {
 
   DestroyWindow(sheet); // destroys the page: PSPCB_RELEASE
   EXPECT_EQ(*liveObjects, 0);
+  EXPECT_EQ(TRefParentStandIn::DestroyCalls(), 0) << "the sheet destroys the page it was given";
+  EXPECT_EQ(selection.MediumReleases, 1);
   EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
   DeleteFileA(wav.c_str());
 }

@@ -34,8 +34,7 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
   return nullptr;
 }
 
-TImportPatch::TImportPatch(HMODULE module, const char* dll, const char* function,
-                           void* replacement)
+TImportPatch::TImportPatch(HMODULE module, const char* dll, const char* function, void* replacement)
     : FModule(module), FDll(dll), FFunction(function),
       FOriginal(PatchImport(module, dll, function, replacement)) {}
 

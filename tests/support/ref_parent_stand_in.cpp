@@ -62,10 +62,10 @@ BOOL WINAPI StandInDestroy(HPROPSHEETPAGE page) {
 }
 } // namespace
 
-TRefParentStandIn::TRefParentStandIn()
-    : FCreate(GetModuleHandleA(nullptr), "comctl32.dll", "CreatePropertySheetPageA",
+TRefParentStandIn::TRefParentStandIn(HMODULE module)
+    : FCreate(module, "comctl32.dll", "CreatePropertySheetPageA",
               reinterpret_cast<void*>(StandInCreate)),
-      FDestroy(GetModuleHandleA(nullptr), "comctl32.dll", "DestroyPropertySheetPage",
+      FDestroy(module, "comctl32.dll", "DestroyPropertySheetPage",
                reinterpret_cast<void*>(StandInDestroy)) {
   GCreate = reinterpret_cast<TCreatePage>(FCreate.Original());
   GDestroy = reinterpret_cast<TDestroyPage>(FDestroy.Original());
