@@ -15,3 +15,10 @@ public:
   // The armed allocation did fail.
   bool Fired() const;
 };
+
+// Runs `call` with the next allocation failing; true when it did fail.
+template <class TCall> bool FailingOneAllocation(TCall&& call) {
+  TAllocationFailure failure;
+  call();
+  return failure.Fired();
+}

@@ -19,11 +19,23 @@ protected:
   LONG FactoryRefs() const { return ServerInstance->FactoryRefs; }
 
   // A canonical one-second 16-bit stereo PCM file at 44100 samples/s.
-  std::wstring WriteCanonical(const std::wstring& name) {
-    TWavBuilder wav;
-    std::vector<uint8_t> bytes = wav.Bytes();
+  static std::vector<uint8_t> CanonicalBytes() {
+    std::vector<uint8_t> bytes = TWavBuilder().Bytes();
     bytes.resize(176444, 0);
-    return Files.Write(name, bytes);
+    return bytes;
+  }
+  std::wstring WriteCanonical(const std::wstring& name) {
+    return Files.Write(name, CanonicalBytes());
+  }
+
+  // The module showed exactly one box, ownerless and captioned "Error".
+  void ExpectOneErrorBox(const std::string& text, UINT style) const {
+    std::vector<TCapturedBox> boxes = Boxes.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Owner, nullptr);
+    EXPECT_EQ(boxes[0].Text, text);
+    EXPECT_EQ(boxes[0].Caption, "Error");
+    EXPECT_EQ(boxes[0].Style, style);
   }
 
   TExtensionServer Server;

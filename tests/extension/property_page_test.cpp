@@ -20,30 +20,34 @@ const TTexts CanonicalTexts = {"Windows PCM", "2",  "Stereo",     "44100 Hz",
                                "176400",      "16", "1.0 seconds"};
 const TTexts NoTexts = {"", "", "", "", "", "", ""};
 
-// The shell's road to an open sheet: create and initialise the extension,
-// collect its pages, release the shell's references, show the sheet.
+// The shell's road to a sheet: create and initialise the extension on
+// `path`, collect its pages, release the shell's reference. Returns the first
+// failure; *object is the object a page now holds.
+HRESULT AddExtensionPages(const std::wstring& path, TPageList& pages, TTolvane** object = nullptr) {
+  TDropDataObject selection({path});
+  IShellExtInit* init = nullptr;
+  HRESULT result = CreateExtension(&selection, &init);
+  if (result == S_OK)
+    result = ObjectOf(init)->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages));
+  if (result == S_OK && object)
+    *object = ObjectOf(init);
+  if (init)
+    init->Release();
+  return result;
+}
+
+// The extension's pages for `path`, shown in a sheet.
 class TOpenSheet {
 public:
-  explicit TOpenSheet(const std::wstring& path) : Selection({path}) {
-    IShellExtInit* init = nullptr;
-    InitializeResult = CreateExtension(&Selection, &init);
-    if (InitializeResult == S_OK) {
-      IShellPropSheetExt* ext = ObjectOf(init);
-      AddPagesResult = ext->AddPages(KeepPage, reinterpret_cast<LPARAM>(&Pages));
-      if (AddPagesResult == S_OK)
-        Object = ObjectOf(init);
-    }
-    if (init)
-      init->Release();
+  explicit TOpenSheet(const std::wstring& path) {
+    Result = AddExtensionPages(path, Pages, &Object);
     Sheet = std::make_unique<TModelessSheet>(Pages.Pages, Pages.Count, "Properties");
   }
 
   HWND Page() const { return Sheet->Page(0); }
 
-  TDropDataObject Selection;
-  HRESULT InitializeResult = E_UNEXPECTED;
-  HRESULT AddPagesResult = E_UNEXPECTED;
-  TTolvane* Object = nullptr; // set while a page holds it
+  HRESULT Result = E_UNEXPECTED;
+  TTolvane* Object = nullptr;
   TPageList Pages;
   std::unique_ptr<TModelessSheet> Sheet;
 };
@@ -65,27 +69,20 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM lParam) {
   return TRUE;
 }
 
-TEST_F(InformationPageTest, TheCanonicalPcmFileShowsItsSevenTexts) {
-  std::wstring path = WriteCanonical(L"canonical.wav");
-  ASSERT_FALSE(path.empty());
-  TOpenSheet open(path);
-  ASSERT_EQ(open.InitializeResult, S_OK);
-  ASSERT_EQ(open.AddPagesResult, S_OK);
-  ASSERT_NE(open.Sheet->Window(), nullptr);
-  ASSERT_NE(open.Page(), nullptr);
-
-  EXPECT_EQ(ValueTexts(open.Page()), CanonicalTexts);
-  ASSERT_NE(open.Object->WavFile, nullptr);
-  EXPECT_TRUE(open.Object->WavFile->Valid);
-  EXPECT_TRUE(open.Sheet->CloseWithOk());
-  EXPECT_TRUE(Boxes.Boxes().empty());
-}
-
-TEST_F(InformationPageTest, ThePageShowsTheGroupBoxTheLabelsAndTheValueControlsInOrder) {
-  std::wstring path = WriteCanonical(L"canonical.wav");
-  TOpenSheet open(path);
+TEST_F(InformationPageTest, TheSheetShowsTheInformationTabAndThePageItsControlsInOrder) {
+  TOpenSheet open(WriteCanonical(L"canonical.wav"));
   ASSERT_NE(open.Page(), nullptr);
   EXPECT_EQ(WindowText(open.Sheet->Window()), "Properties");
+
+  HWND tabs = reinterpret_cast<HWND>(SendMessageA(open.Sheet->Window(), PSM_GETTABCONTROL, 0, 0));
+  ASSERT_NE(tabs, nullptr);
+  char title[64] = "";
+  TCITEMA item{};
+  item.mask = TCIF_TEXT;
+  item.pszText = title;
+  item.cchTextMax = sizeof title;
+  ASSERT_TRUE(SendMessageA(tabs, TCM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+  EXPECT_STREQ(title, "Information");
 
   std::vector<TChild> children;
   EnumChildWindows(open.Page(), CollectChild, reinterpret_cast<LPARAM>(&children));
@@ -104,21 +101,6 @@ TEST_F(InformationPageTest, ThePageShowsTheGroupBoxTheLabelsAndTheValueControlsI
     EXPECT_EQ(children[8 + i].Id, 1000 + i);
     EXPECT_EQ(children[8 + i].Text, CanonicalTexts[i]);
   }
-  EXPECT_TRUE(open.Sheet->CloseWithOk());
-}
-
-TEST_F(InformationPageTest, TheSheetShowsTheInformationTabTitle) {
-  std::wstring path = WriteCanonical(L"canonical.wav");
-  TOpenSheet open(path);
-  HWND tabs = reinterpret_cast<HWND>(SendMessageA(open.Sheet->Window(), PSM_GETTABCONTROL, 0, 0));
-  ASSERT_NE(tabs, nullptr);
-  char title[64] = "";
-  TCITEMA item{};
-  item.mask = TCIF_TEXT;
-  item.pszText = title;
-  item.cchTextMax = sizeof title;
-  ASSERT_TRUE(SendMessageA(tabs, TCM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-  EXPECT_STREQ(title, "Information");
   EXPECT_TRUE(open.Sheet->CloseWithOk());
 }
 
@@ -154,6 +136,7 @@ TEST_F(InformationPageTest, EachFileShowsWhatItsHeaderGivesAndNoMessage) {
   shortFile.resize(39);
 
   const TCase cases[] = {
+      {"canonical PCM", CanonicalBytes(), false, CanonicalTexts},
       {"fact chunk",
        fact.Bytes(),
        false,
@@ -179,7 +162,7 @@ TEST_F(InformationPageTest, EachFileShowsWhatItsHeaderGivesAndNoMessage) {
     else
       DeleteFileW(path.c_str());
     TOpenSheet open(path);
-    ASSERT_EQ(open.AddPagesResult, S_OK);
+    ASSERT_EQ(open.Result, S_OK);
     ASSERT_NE(open.Page(), nullptr);
 
     EXPECT_EQ(ValueTexts(open.Page()), c.Texts);
@@ -190,17 +173,17 @@ TEST_F(InformationPageTest, EachFileShowsWhatItsHeaderGivesAndNoMessage) {
   EXPECT_EQ(LiveObjects(), 0);
 }
 
-TEST_F(InformationPageTest, ThePageKeepsItsObjectInDwlUser) {
-  std::wstring path = WriteCanonical(L"canonical.wav");
-  TOpenSheet open(path);
+TEST_F(InformationPageTest, ThePageKeepsInDwlUserItsObjectWithTheFileRead) {
+  TOpenSheet open(WriteCanonical(L"canonical.wav"));
   ASSERT_NE(open.Page(), nullptr);
   EXPECT_EQ(GetWindowLongA(open.Page(), DWL_USER), reinterpret_cast<LONG>(open.Object));
+  ASSERT_NE(open.Object->WavFile, nullptr);
+  EXPECT_TRUE(open.Object->WavFile->Valid);
   EXPECT_TRUE(open.Sheet->CloseWithOk());
 }
 
 TEST_F(InformationPageTest, ApplyTurnsCancelIntoCloseAndOkClosesTheSheet) {
-  std::wstring path = WriteCanonical(L"canonical.wav");
-  TOpenSheet open(path);
+  TOpenSheet open(WriteCanonical(L"canonical.wav"));
   HWND sheet = open.Sheet->Window();
   ASSERT_NE(sheet, nullptr);
   EXPECT_EQ(ControlText(sheet, IDOK), "OK");
@@ -231,8 +214,7 @@ TEST_F(InformationPageTest, ThePageAnswersTheSheetsNotifications) {
       {"PSN_QUERYCANCEL", UINT(PSN_QUERYCANCEL), FALSE, untouched},
       {"PSN_RESET", UINT(PSN_RESET), FALSE, untouched},
   };
-  std::wstring path = WriteCanonical(L"canonical.wav");
-  TOpenSheet open(path);
+  TOpenSheet open(WriteCanonical(L"canonical.wav"));
   HWND page = open.Page();
   ASSERT_NE(page, nullptr);
   for (const TCase& c : cases) {
@@ -251,13 +233,8 @@ TEST_F(InformationPageTest, ThePageAnswersTheSheetsNotifications) {
 }
 
 TEST_F(InformationPageTest, AnotherPageOfTheSheetCanAlwaysBeSelected) {
-  std::wstring path = WriteCanonical(L"canonical.wav");
-  TDropDataObject selection({path});
-  IShellExtInit* init = nullptr;
-  ASSERT_EQ(CreateExtension(&selection, &init), S_OK);
   TPageList pages;
-  ASSERT_EQ(ObjectOf(init)->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
-  init->Release();
+  ASSERT_EQ(AddExtensionPages(WriteCanonical(L"canonical.wav"), pages), S_OK);
   KeepPage(CreateHostPage("Details"), reinterpret_cast<LPARAM>(&pages));
   TModelessSheet sheet(pages.Pages, pages.Count, "Properties");
   ASSERT_EQ(sheet.CurrentPage(), sheet.Page(0));
@@ -271,14 +248,9 @@ TEST_F(InformationPageTest, AnotherPageOfTheSheetCanAlwaysBeSelected) {
 }
 
 TEST_F(InformationPageTest, ThePageReadsTheFileOnlyWhenItsDialogIsCreated) {
-  std::wstring path = WriteCanonical(L"canonical.wav");
-  TDropDataObject selection({path});
-  IShellExtInit* init = nullptr;
-  ASSERT_EQ(CreateExtension(&selection, &init), S_OK);
   TPageList pages;
   KeepPage(CreateHostPage("General"), reinterpret_cast<LPARAM>(&pages));
-  ASSERT_EQ(ObjectOf(init)->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
-  init->Release();
+  ASSERT_EQ(AddExtensionPages(WriteCanonical(L"canonical.wav"), pages), S_OK);
   TModelessSheet sheet(pages.Pages, pages.Count, "Properties");
 
   ASSERT_TRUE(sheet.Select(1));
@@ -318,7 +290,7 @@ TEST_F(InformationPageTest, ANameOutsideTheAnsiCodePageStillShowsItsValues) {
   ASSERT_FALSE(path.empty());
 
   TOpenSheet open(path);
-  ASSERT_EQ(open.InitializeResult, S_OK);
+  ASSERT_EQ(open.Result, S_OK);
   ASSERT_NE(open.Page(), nullptr);
 
   EXPECT_EQ(open.Object->FileName, AnsiOf(path)) << "FileName stays as the selection gives it";
@@ -333,32 +305,17 @@ TEST_F(InformationPageTest, AFailureWhileTheDialogIsCreatedIsShownAndLeavesTheVa
   // Its format text is too long for a string without a heap block.
   TWavBuilder mpeg;
   mpeg.FormatTag = 85;
-  std::wstring path = Files.Write(L"layer3.wav", mpeg.Bytes());
-  TDropDataObject selection({path});
-  IShellExtInit* init = nullptr;
-  ASSERT_EQ(CreateExtension(&selection, &init), S_OK);
   TPageList pages;
-  ASSERT_EQ(ObjectOf(init)->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
-  init->Release();
+  ASSERT_EQ(AddExtensionPages(Files.Write(L"layer3.wav", mpeg.Bytes()), pages), S_OK);
 
+  // The sheet creates the page's dialog at once.
   std::optional<TModelessSheet> sheet;
-  bool fired;
-  {
-    // The sheet creates the page's dialog at once.
-    TAllocationFailure failure;
-    sheet.emplace(pages.Pages, pages.Count, "Properties");
-    fired = failure.Fired();
-  }
-  ASSERT_TRUE(fired) << "no allocation while the page was created";
+  ASSERT_TRUE(FailingOneAllocation([&] { sheet.emplace(pages.Pages, pages.Count, "Properties"); }))
+      << "no allocation while the page was created";
   ASSERT_NE(sheet->Page(0), nullptr);
 
   EXPECT_EQ(ValueTexts(sheet->Page(0)), NoTexts);
-  std::vector<TCapturedBox> boxes = Boxes.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].Owner, nullptr);
-  EXPECT_EQ(boxes[0].Text, "PropExtDlgProc Out of memory");
-  EXPECT_EQ(boxes[0].Caption, "Error");
-  EXPECT_EQ(boxes[0].Style, UINT(MB_ICONERROR));
+  ExpectOneErrorBox("PropExtDlgProc Out of memory", MB_ICONERROR);
   EXPECT_TRUE(sheet->CloseWithOk());
   EXPECT_EQ(LiveObjects(), 0);
 }
@@ -366,7 +323,6 @@ TEST_F(InformationPageTest, AFailureWhileTheDialogIsCreatedIsShownAndLeavesTheVa
 // One thread's sheet in the two-sheet test.
 struct TThreadSheet {
   std::wstring Path;
-  HRESULT AddPagesResult = E_UNEXPECTED;
   bool Opened = false;
   TTexts Texts;
   TTolvane* Object = nullptr;
@@ -396,28 +352,17 @@ private:
 };
 
 void ShowOnOwnThread(TThreadSheet& result, TLatch& open, TLatch& close) {
-  TDropDataObject selection({result.Path});
-  IShellExtInit* init = nullptr;
-  if (CreateExtension(&selection, &init) == S_OK) {
-    TPageList pages;
-    result.AddPagesResult = ObjectOf(init)->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages));
-    result.Object = ObjectOf(init);
-    init->Release();
-    TModelessSheet sheet(pages.Pages, pages.Count, "Properties");
-    HWND page = sheet.Page(0);
-    result.Opened = page != nullptr;
-    if (page) {
-      result.Texts = ValueTexts(page);
-      result.DwlUser = GetWindowLongA(page, DWL_USER);
-    }
-    open.CountDown();
-    close.Wait();
-    result.Closed = sheet.CloseWithOk();
-  } else {
-    if (init)
-      init->Release();
-    open.CountDown();
+  TOpenSheet sheet(result.Path);
+  result.Object = sheet.Object;
+  HWND page = sheet.Result == S_OK ? sheet.Page() : nullptr;
+  result.Opened = page != nullptr;
+  if (page) {
+    result.Texts = ValueTexts(page);
+    result.DwlUser = GetWindowLongA(page, DWL_USER);
   }
+  open.CountDown();
+  close.Wait();
+  result.Closed = sheet.Sheet->CloseWithOk();
 }
 
 TEST_F(InformationPageTest, TwoSheetsOnTwoThreadsAtOnceEachShowTheirOwnFile) {

@@ -99,7 +99,8 @@ TEST(ModuleResourcesTest, DialogTemplate100IsTheInformationPageInEnglishUs) {
   EXPECT_EQ(r.Text(), "MS Sans Serif");
   ASSERT_EQ(count, 15);
 
-  // Class ordinals: 0x80 button, 0x82 static.
+  // Class ordinals: 0x80 button, 0x82 static. No style has SS_NOTIFY or
+  // BS_NOTIFY (0x100): no control sends notifications.
   const DWORD group = 0x50000007, label = 0x50020002, value = 0x50020000;
   const TItem expected[] = {
       {group, 0, 4, 2, 220, 84, 0xFFFF, "#128", "Sound"},
@@ -134,32 +135,6 @@ TEST(ModuleResourcesTest, DialogTemplate100IsTheInformationPageInEnglishUs) {
     EXPECT_EQ(item, want);
   }
   EXPECT_FALSE(r.Overrun());
-}
-
-TEST(ModuleResourcesTest, NoValueControlSendsNotifications) {
-  std::vector<BYTE> bytes = ResourceBytes(RT_DIALOG, MAKEINTRESOURCEA(IDD_INFORMATION), EnglishUs);
-  ASSERT_FALSE(bytes.empty());
-  // SS_NOTIFY and BS_NOTIFY are both 0x100.
-  TTemplateReader r(bytes);
-  r.Dword();
-  r.Dword();
-  WORD count = r.Word();
-  for (int i = 0; i < 4; ++i)
-    r.Short();
-  r.Text();
-  r.Text();
-  r.Text();
-  r.Word();
-  r.Text();
-  for (WORD i = 0; i < count; ++i) {
-    r.AlignDword();
-    EXPECT_EQ(r.Dword() & 0x100u, 0u) << "item " << i;
-    for (int k = 0; k < 6; ++k)
-      r.Word();
-    r.Text();
-    r.Text();
-    r.Word();
-  }
 }
 
 TEST(ModuleResourcesTest, TheStringTableHoldsThePageTitleAndTheFramesStrings) {

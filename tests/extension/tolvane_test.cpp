@@ -29,6 +29,24 @@ public:
   IShellExtInit* Init = nullptr;
 };
 
+// A new object initialised with the selection of one .wav file, and the
+// shell's page list for it.
+class TInitialisedShell : public TShellReference {
+public:
+  explicit TInitialisedShell(TComObjectFactory& factory) : TShellReference(factory) {
+    if (Init)
+      InitializeResult = Init->Initialize(nullptr, &Selection, nullptr);
+  }
+
+  HRESULT AddPages(LPFNADDPROPSHEETPAGE add = KeepPage) {
+    return PropSheetExt()->AddPages(add, reinterpret_cast<LPARAM>(&Pages));
+  }
+
+  TDropDataObject Selection{{L"C:\\Sounds\\song.wav"}};
+  HRESULT InitializeResult = E_UNEXPECTED;
+  TPageList Pages;
+};
+
 class TolvaneTest : public ExtensionTest {};
 
 TEST_F(TolvaneTest, ANewObjectHasNoFileNoReaderAndAFileCountOfZero) {
@@ -72,6 +90,7 @@ TEST_F(TolvaneTest, InitializeAcceptsExactlyOneFileWhoseExtensionIsDotWavInAnyCa
     EXPECT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), c.Result);
 
     EXPECT_EQ(shell.Object().FileName, c.FileName);
+    EXPECT_EQ(AnsiOf(shell.Object().WideFileName), c.FileName);
     EXPECT_EQ(shell.Object().FileCount, c.FileCount);
     EXPECT_EQ(shell.Object().WavFile, nullptr);
     EXPECT_EQ(selection.GetDataCalls, 1);
@@ -83,28 +102,20 @@ TEST_F(TolvaneTest, InitializeAcceptsExactlyOneFileWhoseExtensionIsDotWavInAnyCa
 }
 
 TEST_F(TolvaneTest, InitializeAsksForTheDropListAsContentInAnHglobal) {
-  TShellReference shell(*Server.Factory);
-  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
-  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
+  TInitialisedShell shell(*Server.Factory);
+  ASSERT_EQ(shell.InitializeResult, S_OK);
 
-  EXPECT_EQ(selection.LastFormat.cfFormat, CF_HDROP);
-  EXPECT_EQ(selection.LastFormat.ptd, nullptr);
-  EXPECT_EQ(selection.LastFormat.dwAspect, DWORD(DVASPECT_CONTENT));
-  EXPECT_EQ(selection.LastFormat.lindex, -1);
-  EXPECT_EQ(selection.LastFormat.tymed, DWORD(TYMED_HGLOBAL));
-}
-
-TEST_F(TolvaneTest, InitializeKeepsTheWidePathOfTheSelection) {
-  TShellReference shell(*Server.Factory);
-  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
-  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
-  EXPECT_EQ(shell.Object().WideFileName, L"C:\\Sounds\\song.wav");
+  const FORMATETC& format = shell.Selection.LastFormat;
+  EXPECT_EQ(format.cfFormat, CF_HDROP);
+  EXPECT_EQ(format.ptd, nullptr);
+  EXPECT_EQ(format.dwAspect, DWORD(DVASPECT_CONTENT));
+  EXPECT_EQ(format.lindex, -1);
+  EXPECT_EQ(format.tymed, DWORD(TYMED_HGLOBAL));
 }
 
 TEST_F(TolvaneTest, ASelectionOfSeveralFilesKeepsTheEarlierFileName) {
-  TShellReference shell(*Server.Factory);
-  TDropDataObject one({L"C:\\Sounds\\song.wav"});
-  ASSERT_EQ(shell.Init->Initialize(nullptr, &one, nullptr), S_OK);
+  TInitialisedShell shell(*Server.Factory);
+  ASSERT_EQ(shell.InitializeResult, S_OK);
 
   TDropDataObject two({L"C:\\a.wav", L"C:\\b.wav"});
   EXPECT_EQ(shell.Init->Initialize(nullptr, &two, nullptr), E_FAIL);
@@ -117,12 +128,7 @@ TEST_F(TolvaneTest, InitializeWithoutADataObjectShowsDataObjectNilAndReturnsInva
 
   EXPECT_EQ(shell.Init->Initialize(nullptr, nullptr, nullptr), E_INVALIDARG);
 
-  std::vector<TCapturedBox> boxes = Boxes.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].Owner, nullptr);
-  EXPECT_EQ(boxes[0].Text, "DataObject = nil");
-  EXPECT_EQ(boxes[0].Caption, "Error");
-  EXPECT_EQ(boxes[0].Style, UINT(MB_OK));
+  ExpectOneErrorBox("DataObject = nil", MB_OK);
   EXPECT_EQ(shell.Object().FileName, "");
   EXPECT_EQ(shell.Object().FileCount, 0);
 }
@@ -146,14 +152,10 @@ TEST_F(TolvaneTest, ADataObjectWithoutADropListPassesItsOwnFailureThrough) {
 TEST_F(TolvaneTest, InitializeOutOfMemoryReturnsOutOfMemoryAndStillReleasesTheMedium) {
   TShellReference shell(*Server.Factory);
   TDropDataObject selection({L"C:\\Sounds\\a file name too long for the short string buffer.wav"});
-  HRESULT result;
-  bool fired;
-  {
-    TAllocationFailure failure;
+  HRESULT result = E_UNEXPECTED;
+  ASSERT_TRUE(FailingOneAllocation([&] {
     result = shell.Init->Initialize(nullptr, &selection, nullptr);
-    fired = failure.Fired();
-  }
-  ASSERT_TRUE(fired) << "Initialize allocated nothing";
+  })) << "Initialize allocated nothing";
   EXPECT_EQ(result, E_OUTOFMEMORY);
   EXPECT_EQ(selection.MediumReleases, 1);
   EXPECT_TRUE(Boxes.Boxes().empty());
@@ -216,12 +218,10 @@ TEST_F(TolvaneTest, InterfacesOfTheObjectShareOneReferenceCount) {
 }
 
 TEST_F(TolvaneTest, AddPagesDescribesTheInformationPage) {
-  TShellReference shell(*Server.Factory);
-  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
-  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
-  TPageList pages;
+  TInitialisedShell shell(*Server.Factory);
+  ASSERT_EQ(shell.InitializeResult, S_OK);
 
-  ASSERT_EQ(shell.PropSheetExt()->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
+  ASSERT_EQ(shell.AddPages(), S_OK);
 
   TRecordedPage page = TRefParentStandIn::LastPage();
   const PROPSHEETPAGEA& d = page.Description;
@@ -238,41 +238,36 @@ TEST_F(TolvaneTest, AddPagesDescribesTheInformationPage) {
   EXPECT_EQ(d.pszHeaderTitle, nullptr);
   EXPECT_EQ(d.pszHeaderSubTitle, nullptr);
 
-  ASSERT_EQ(pages.Count, 1u);
-  DestroyPropertySheetPage(pages.Pages[0]);
+  ASSERT_EQ(shell.Pages.Count, 1u);
+  DestroyPropertySheetPage(shell.Pages.Pages[0]);
 }
 
 TEST_F(TolvaneTest, AnAcceptedPageHoldsAReferenceAndTheObjectGetsItsReader) {
-  TShellReference shell(*Server.Factory);
-  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
-  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
-  TPageList pages;
+  TInitialisedShell shell(*Server.Factory);
+  ASSERT_EQ(shell.InitializeResult, S_OK);
 
-  EXPECT_EQ(shell.PropSheetExt()->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
+  EXPECT_EQ(shell.AddPages(), S_OK);
 
-  ASSERT_EQ(pages.Count, 1u);
+  ASSERT_EQ(shell.Pages.Count, 1u);
   EXPECT_EQ(shell.Object().ReferenceCount, 2);
   ASSERT_NE(shell.Object().WavFile, nullptr);
   EXPECT_FALSE(shell.Object().WavFile->Valid) << "the page reads the file, not AddPages";
   EXPECT_EQ(LiveObjects(), 2) << "the object and the page";
 
-  EXPECT_TRUE(DestroyPropertySheetPage(pages.Pages[0]));
+  EXPECT_TRUE(DestroyPropertySheetPage(shell.Pages.Pages[0]));
   EXPECT_EQ(shell.Object().ReferenceCount, 1) << "the release callback gave the page's back";
   EXPECT_EQ(LiveObjects(), 1);
   EXPECT_TRUE(Boxes.Boxes().empty());
 }
 
 TEST_F(TolvaneTest, ARefusedPageLeavesTheReferenceCountAsItWasAndNoReader) {
-  TShellReference shell(*Server.Factory);
-  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
-  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
-  TPageList pages;
-  LONG before = shell.Object().ReferenceCount;
+  TInitialisedShell shell(*Server.Factory);
+  ASSERT_EQ(shell.InitializeResult, S_OK);
 
-  EXPECT_EQ(shell.PropSheetExt()->AddPages(RefusePage, reinterpret_cast<LPARAM>(&pages)), E_FAIL);
+  EXPECT_EQ(shell.AddPages(RefusePage), E_FAIL);
 
-  EXPECT_EQ(pages.Offered, 1u);
-  EXPECT_EQ(shell.Object().ReferenceCount, before);
+  EXPECT_EQ(shell.Pages.Offered, 1u);
+  EXPECT_EQ(shell.Object().ReferenceCount, 1);
   EXPECT_EQ(shell.Object().WavFile, nullptr);
   EXPECT_EQ(TRefParentStandIn::DestroyCalls(), 1) << "the refused page is destroyed";
   EXPECT_EQ(LiveObjects(), 1) << "the page is gone from the count again";
@@ -280,48 +275,34 @@ TEST_F(TolvaneTest, ARefusedPageLeavesTheReferenceCountAsItWasAndNoReader) {
 }
 
 TEST_F(TolvaneTest, ASecondPageOfTheSameObjectSharesItsReader) {
-  TShellReference shell(*Server.Factory);
-  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
-  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
-  TPageList pages;
-  ASSERT_EQ(shell.PropSheetExt()->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
+  TInitialisedShell shell(*Server.Factory);
+  ASSERT_EQ(shell.InitializeResult, S_OK);
+  ASSERT_EQ(shell.AddPages(), S_OK);
   const TWAVfile* first = shell.Object().WavFile.get();
 
-  ASSERT_EQ(shell.PropSheetExt()->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)), S_OK);
+  ASSERT_EQ(shell.AddPages(), S_OK);
 
   EXPECT_EQ(shell.Object().WavFile.get(), first);
   EXPECT_EQ(shell.Object().ReferenceCount, 3);
-  ASSERT_EQ(pages.Count, 2u);
-  DestroyPropertySheetPage(pages.Pages[0]);
-  DestroyPropertySheetPage(pages.Pages[1]);
+  ASSERT_EQ(shell.Pages.Count, 2u);
+  DestroyPropertySheetPage(shell.Pages.Pages[0]);
+  DestroyPropertySheetPage(shell.Pages.Pages[1]);
   EXPECT_EQ(shell.Object().ReferenceCount, 1);
 }
 
 TEST_F(TolvaneTest, AddPagesOutOfMemoryShowsTheFailureInABoxAndReturnsEFail) {
-  TShellReference shell(*Server.Factory);
-  TDropDataObject selection({L"C:\\Sounds\\song.wav"});
-  ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
-  TPageList pages;
-  HRESULT result;
-  bool fired;
-  {
-    TAllocationFailure failure;
-    result = shell.PropSheetExt()->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages));
-    fired = failure.Fired();
-  }
-  ASSERT_TRUE(fired) << "AddPages allocated nothing";
+  TInitialisedShell shell(*Server.Factory);
+  ASSERT_EQ(shell.InitializeResult, S_OK);
+  HRESULT result = E_UNEXPECTED;
+  ASSERT_TRUE(FailingOneAllocation([&] { result = shell.AddPages(); }))
+      << "AddPages allocated nothing";
   EXPECT_EQ(result, E_FAIL);
   EXPECT_EQ(shell.Object().WavFile, nullptr);
-  std::vector<TCapturedBox> boxes = Boxes.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].Owner, nullptr);
-  EXPECT_EQ(boxes[0].Text, "AddPages Out of memory");
-  EXPECT_EQ(boxes[0].Caption, "Error");
-  EXPECT_EQ(boxes[0].Style, UINT(MB_OK));
+  ExpectOneErrorBox("AddPages Out of memory", MB_OK);
 
   // The shell had already taken the page; it gives the reference back.
-  ASSERT_EQ(pages.Count, 1u);
-  DestroyPropertySheetPage(pages.Pages[0]);
+  ASSERT_EQ(shell.Pages.Count, 1u);
+  DestroyPropertySheetPage(shell.Pages.Pages[0]);
   EXPECT_EQ(shell.Object().ReferenceCount, 1);
 }
 
@@ -347,9 +328,8 @@ TEST_F(TolvaneTest, ThePageCallbackReleasesTheObjectOnlyForPspcbRelease) {
 
 TEST_F(TolvaneTest, TheLastReleaseDestroysTheObjectAndCountsItOut) {
   {
-    TShellReference shell(*Server.Factory);
-    TDropDataObject selection({L"C:\\Sounds\\song.wav"});
-    ASSERT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), S_OK);
+    TInitialisedShell shell(*Server.Factory);
+    ASSERT_EQ(shell.InitializeResult, S_OK);
     EXPECT_EQ(LiveObjects(), 1);
   }
   EXPECT_EQ(LiveObjects(), 0);
