@@ -31,6 +31,8 @@ class ComObjectTest : public ComServerTest {
 protected:
   void SetUp() override {
     ComServerTest::SetUp();
+    // Without the stand-in, a test expecting no disconnection could not fail.
+    ASSERT_NE(FDisconnectPatch.Original(), nullptr);
     TDisconnects::Calls = 0;
     TDisconnects::LastObject = nullptr;
     TDisconnects::LastReserved = 0xFFFFFFFF;
@@ -46,10 +48,6 @@ protected:
   TImportPatch FDisconnectPatch{GetModuleHandleA(nullptr), "ole32.dll", "CoDisconnectObject",
                                 reinterpret_cast<void*>(&TDisconnects::Record)};
 };
-
-TEST_F(ComObjectTest, TheDisconnectStandInIsInPlace) {
-  ASSERT_NE(FDisconnectPatch.Original(), nullptr);
-}
 
 TEST_F(ComObjectTest, ANewObjectReachesItsCreatorCountedInWithACountOfZero) {
   TTestObject* object = NewObject();

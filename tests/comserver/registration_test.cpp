@@ -160,12 +160,6 @@ TEST_F(RegistrySandboxTest, CreateClassesKeyStoresTheTextWithItsTerminatingZero)
                                                              {"Alpha|Empty", ""}}));
 }
 
-TEST_F(RegistrySandboxTest, CreateClassesKeyOverwritesAnExistingValue) {
-  CreateClassesKey("Alpha", "", "first");
-  CreateClassesKey("Alpha", "", "second");
-  EXPECT_EQ(Tree().Values, (std::map<std::string, std::string>{{"Alpha|", "second"}}));
-}
-
 TEST_F(RegistrySandboxTest, CreateClassesKeyThatCannotCreateTheKeyRaisesTheRegistryEntryError) {
   const std::string tooLong(300, 'k'); // key names have at most 255 characters
   try {

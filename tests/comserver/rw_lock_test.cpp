@@ -35,21 +35,30 @@ TEST(RwLockTest, ReadersHoldTheLockTogether) {
   EXPECT_TRUE(bSawA);
 }
 
-TEST(RwLockTest, AWriterKeepsReadersOutUntilItEnds) {
-  TMultiReadExclusiveWriteSynchronizer lock;
+// With the lock held for writing, another thread tries to enter it; then the
+// holder ends its (outermost) write. The order of what happened.
+template <class Enter>
+Events EnteringWhileWriting(TMultiReadExclusiveWriteSynchronizer& lock, Enter enter) {
   TEventLog log;
-  lock.BeginWrite();
-  std::thread reader([&] {
-    log.Add("reader waits");
-    TReadLock read(lock);
-    log.Add("reader in");
+  std::thread other([&] {
+    log.Add("other waits");
+    enter();
+    log.Add("other in");
   });
-  ASSERT_TRUE(log.WaitFor("reader waits"));
+  EXPECT_TRUE(log.WaitFor("other waits"));
   GiveOtherThreadsTime();
   log.Add("writer out");
   lock.EndWrite();
-  reader.join();
-  EXPECT_EQ(log.Events(), (Events{"reader waits", "writer out", "reader in"}));
+  other.join();
+  return log.Events();
+}
+
+const Events OtherWaitsForTheWriter = {"other waits", "writer out", "other in"};
+
+TEST(RwLockTest, AWriterKeepsReadersOutUntilItEnds) {
+  TMultiReadExclusiveWriteSynchronizer lock;
+  lock.BeginWrite();
+  EXPECT_EQ(EnteringWhileWriting(lock, [&] { TReadLock read(lock); }), OtherWaitsForTheWriter);
 }
 
 TEST(RwLockTest, AWriterWaitsUntilEveryReaderHasLeft) {
@@ -73,48 +82,19 @@ TEST(RwLockTest, AWriterWaitsUntilEveryReaderHasLeft) {
 
 TEST(RwLockTest, AWriterKeepsOtherWritersOut) {
   TMultiReadExclusiveWriteSynchronizer lock;
-  TEventLog log;
   lock.BeginWrite();
-  std::thread writer([&] {
-    log.Add("second waits");
-    TWriteLock write(lock);
-    log.Add("second in");
-  });
-  ASSERT_TRUE(log.WaitFor("second waits"));
-  GiveOtherThreadsTime();
-  log.Add("first out");
-  lock.EndWrite();
-  writer.join();
-  EXPECT_EQ(log.Events(), (Events{"second waits", "first out", "second in"}));
+  EXPECT_EQ(EnteringWhileWriting(lock, [&] { TWriteLock write(lock); }), OtherWaitsForTheWriter);
 }
 
 TEST(RwLockTest, TheWriterMayWriteAgainAndReadAndHoldsTheLockUntilItsOutermostEnd) {
   TMultiReadExclusiveWriteSynchronizer lock;
-  TEventLog log;
   lock.BeginWrite();
   lock.BeginWrite();
   lock.BeginRead();
   lock.EndRead();
   lock.EndWrite();
-  std::thread reader([&] {
-    log.Add("reader waits");
-    TReadLock read(lock);
-    log.Add("reader in");
-  });
-  ASSERT_TRUE(log.WaitFor("reader waits"));
-  GiveOtherThreadsTime();
-  log.Add("outer write ends");
-  lock.EndWrite();
-  reader.join();
-  EXPECT_EQ(log.Events(), (Events{"reader waits", "outer write ends", "reader in"}));
-}
-
-TEST(RwLockTest, AReadTakenWhileWritingDoesNotOutliveTheWrite) {
-  TMultiReadExclusiveWriteSynchronizer lock;
-  lock.BeginWrite();
-  lock.BeginRead();
-  lock.EndRead();
-  lock.EndWrite();
+  EXPECT_EQ(EnteringWhileWriting(lock, [&] { TReadLock read(lock); }), OtherWaitsForTheWriter);
+  // The read taken while writing did not outlive the write.
   EXPECT_TRUE(CompletesOnAnotherThread([&] { TWriteLock write(lock); }));
 }
 

@@ -22,22 +22,17 @@ TEST_F(ServerTest, ANewServerHasBothCountersAtZeroAndIsNotRegistering) {
   EXPECT_EQ(server.HelpFile(), "");
 }
 
-TEST_F(ServerTest, TrackObjectReturnsTheNewLiveObjectCount) {
+TEST_F(ServerTest, EachTrackCallReturnsTheNewCountOfItsOwnCounter) {
   TComServer server;
   EXPECT_EQ(server.TrackObject(true), 1);
   EXPECT_EQ(server.TrackObject(true), 2);
-  EXPECT_EQ(server.TrackObject(false), 1);
-  EXPECT_EQ(server.LiveObjects, 1);
-  EXPECT_EQ(server.FactoryRefs, 0);
-}
-
-TEST_F(ServerTest, TrackFactoryReturnsTheNewFactoryCount) {
-  TComServer server;
   EXPECT_EQ(server.TrackFactory(true), 1);
   EXPECT_EQ(server.TrackFactory(true), 2);
+  EXPECT_EQ(server.TrackObject(false), 1);
   EXPECT_EQ(server.TrackFactory(false), 1);
-  EXPECT_EQ(server.FactoryRefs, 1);
-  EXPECT_EQ(server.LiveObjects, 0);
+  EXPECT_EQ(server.TrackFactory(false), 0);
+  EXPECT_EQ(server.LiveObjects, 1);
+  EXPECT_EQ(server.FactoryRefs, 0);
 }
 
 TEST_F(ServerTest, CountingOutBelowZeroGivesMinusOne) {

@@ -44,14 +44,11 @@ inline TRegistryTree ShellEntries(const std::string& fileType) {
   };
 }
 
-// What unregistration keeps of the shell entries.
+// What unregistration keeps of the shell entries: all but the handler key.
 inline TRegistryTree KeptShellEntries(const std::string& fileType) {
-  return {
-      ".wav||1|" + fileType,
-      fileType + "|",
-      fileType + "\\shellex||1|",
-      fileType + "\\shellex\\PropertySheetHandlers||1|",
-  };
+  TRegistryTree kept = ShellEntries(fileType);
+  kept.pop_back();
+  return kept;
 }
 
 inline TRegistryTree ApprovalEntries() {

@@ -35,6 +35,26 @@ protected:
     return static_cast<IClassFactory*>(factory);
   }
 
+  // A new extension object; the factory is let go again.
+  IShellExtInit* NewExtension() {
+    IClassFactory* factory = GetFactory();
+    if (!factory)
+      return nullptr;
+    IShellExtInit* init = nullptr;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)),
+              S_OK);
+    factory->Release();
+    return init;
+  }
+
+  // LockServer through a factory fetched for the call, as a host does.
+  void LockServer(BOOL lock) {
+    IClassFactory* factory = GetFactory();
+    ASSERT_NE(factory, nullptr);
+    EXPECT_EQ(factory->LockServer(lock), S_OK);
+    factory->Release();
+  }
+
   TPellmoreModule Module;
 };
 
@@ -113,31 +133,20 @@ TEST_F(PellmoreExports, ANullOutPointerIsRefused) {
 }
 
 TEST_F(PellmoreExports, ALiveObjectKeepsTheModuleLoaded) {
-  IClassFactory* factory = GetFactory();
-  ASSERT_NE(factory, nullptr);
-  IShellExtInit* init = nullptr;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)),
-            S_OK);
-  factory->Release();
+  IShellExtInit* init = NewExtension();
+  ASSERT_NE(init, nullptr);
   EXPECT_EQ(Module.DllCanUnloadNow(), S_FALSE);
   EXPECT_EQ(init->Release(), 0u);
   EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
 }
 
 TEST_F(PellmoreExports, AServerLockKeepsTheModuleLoaded) {
-  IClassFactory* factory = GetFactory();
-  ASSERT_NE(factory, nullptr);
-  factory->LockServer(TRUE);
-  factory->LockServer(TRUE);
-  factory->Release();
+  LockServer(TRUE);
+  LockServer(TRUE);
   EXPECT_EQ(Module.DllCanUnloadNow(), S_FALSE);
-  factory = GetFactory();
-  factory->LockServer(FALSE);
-  factory->Release();
+  LockServer(FALSE);
   EXPECT_EQ(Module.DllCanUnloadNow(), S_FALSE);
-  factory = GetFactory();
-  factory->LockServer(FALSE);
-  factory->Release();
+  LockServer(FALSE);
   EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
 }
 
@@ -172,12 +181,8 @@ TEST_F(PellmoreExports, AnOpenPageKeepsTheModuleLoadedUntilItIsDestroyed) {
   ASSERT_TRUE(TWavBuilder().WriteTo(wav, 176400));
   TDropDataObject selection({WideOf(wav)});
 
-  IClassFactory* factory = GetFactory();
-  ASSERT_NE(factory, nullptr);
-  IShellExtInit* init = nullptr;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)),
-            S_OK);
-  factory->Release();
+  IShellExtInit* init = NewExtension();
+  ASSERT_NE(init, nullptr);
   ASSERT_EQ(init->Initialize(nullptr, &selection, nullptr), S_OK);
   IShellPropSheetExt* pages = nullptr;
   ASSERT_EQ(init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&pages)), S_OK);
