@@ -1,6 +1,6 @@
 #include "wavfile.h"
 
-#include <gtest/gtest.h>
+#include "test_files.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -19,10 +19,6 @@ struct TSettingCase {
   char Separator;
 };
 
-void PrintTo(const TSettingCase& c, std::ostream* os) {
-  *os << c.Name;
-}
-
 class SeparatorSetting : public ::testing::TestWithParam<TSettingCase> {};
 
 TEST_P(SeparatorSetting, OnlyASingleByteIsTaken) {
@@ -35,7 +31,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TSettingCase{"apostrophe", "'", '\''}, TSettingCase{"missing", nullptr, '.'},
                       TSettingCase{"empty", "", '.'}, TSettingCase{"two_bytes", ",,", '.'},
                       TSettingCase{"utf8_arabic_decimal_separator", "\xD9\xAB", '.'}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TCaseName());
 
 // Restores the module-wide separator after each test.
 class LoadSeparator : public ::testing::Test {
@@ -43,14 +39,12 @@ protected:
   void TearDown() override { SetDecimalSeparator('.'); }
 };
 
-TEST_F(LoadSeparator, TextsUseTheLoadedSeparator) {
-  SetDecimalSeparator(';');
-  EXPECT_EQ(DecimalSeparator(), ';');
-  TWAVfile wav;
-  wav.Valid = true;
-  wav.SampleCount = 1;
-  wav.SampleRate = 4;
-  EXPECT_EQ(InformationTexts(wav)[6], ";3 seconds");
+// Loads the separator with the other one set before, so a load that changes
+// nothing is seen.
+char LoadedSeparator(char expected) {
+  SetDecimalSeparator(expected == '.' ? ',' : '.');
+  LoadDecimalSeparator();
+  return DecimalSeparator();
 }
 
 #ifdef _WIN32
@@ -68,18 +62,23 @@ private:
   LCID FPrevious;
 };
 
-TEST_F(LoadSeparator, ThreadLocaleWithCommaGivesComma) {
-  TThreadLocale locale(German);
-  LoadDecimalSeparator();
-  EXPECT_EQ(DecimalSeparator(), ',');
+struct TLocaleCase {
+  const char* Name;
+  LCID Locale;
+  char Separator;
+};
+
+class ThreadLocale : public LoadSeparator, public ::testing::WithParamInterface<TLocaleCase> {};
+
+TEST_P(ThreadLocale, GivesItsSeparator) {
+  TThreadLocale locale(GetParam().Locale);
+  EXPECT_EQ(LoadedSeparator(GetParam().Separator), GetParam().Separator);
 }
 
-TEST_F(LoadSeparator, ThreadLocaleWithPointGivesPoint) {
-  SetDecimalSeparator(',');
-  TThreadLocale locale(English);
-  LoadDecimalSeparator();
-  EXPECT_EQ(DecimalSeparator(), '.');
-}
+INSTANTIATE_TEST_SUITE_P(DecimalSeparator, ThreadLocale,
+                         ::testing::Values(TLocaleCase{"german_comma", German, ','},
+                                           TLocaleCase{"english_point", English, '.'}),
+                         TCaseName());
 
 TEST_F(LoadSeparator, LocaleChangeAfterLoadingDoesNotChangeTheSeparator) {
   {
@@ -88,11 +87,6 @@ TEST_F(LoadSeparator, LocaleChangeAfterLoadingDoesNotChangeTheSeparator) {
   }
   TThreadLocale locale(English);
   EXPECT_EQ(DecimalSeparator(), ',');
-  TWAVfile wav;
-  wav.Valid = true;
-  wav.SampleCount = 5;
-  wav.SampleRate = 2;
-  EXPECT_EQ(InformationTexts(wav)[6], "2,5 seconds");
 }
 
 // Stands in for a locale whose decimal separator has two characters ("<>"),
@@ -113,13 +107,11 @@ int WINAPI GetLocaleInfoTwoCharacters(LCID locale, LCTYPE type, LPSTR data, int 
 }
 
 TEST_F(LoadSeparator, LongerSettingGivesPointAndIsAskedWithRoomForOne) {
-  SetDecimalSeparator(',');
   TThreadLocale locale(German);
   TImportPatch patch(GetModuleHandleA(nullptr), "kernel32.dll", "GetLocaleInfoA",
                      reinterpret_cast<void*>(&GetLocaleInfoTwoCharacters));
   ASSERT_NE(patch.Original(), nullptr);
-  LoadDecimalSeparator();
-  EXPECT_EQ(DecimalSeparator(), '.');
+  EXPECT_EQ(LoadedSeparator('.'), '.');
   EXPECT_EQ(AskedLocale, German);
   EXPECT_EQ(AskedType, LCTYPE(LOCALE_SDECIMAL));
   EXPECT_EQ(AskedRoom, 2);
@@ -183,40 +175,31 @@ protected:
 };
 std::string EnvironmentLocale::Directory;
 
-TEST_F(EnvironmentLocale, LcAllWithCommaGivesComma) {
-  Environment.Set("LC_ALL", "comma");
-  LoadDecimalSeparator();
-  EXPECT_EQ(DecimalSeparator(), ',');
-}
+struct TEnvironmentCase {
+  const char* Name;
+  const char* LcAll;
+  const char* LcNumeric;
+  char Separator;
+};
 
-TEST_F(EnvironmentLocale, LcNumericWithCommaGivesComma) {
-  Environment.Set("LC_ALL", nullptr);
+class EnvironmentSetting : public EnvironmentLocale,
+                           public ::testing::WithParamInterface<TEnvironmentCase> {};
+
+TEST_P(EnvironmentSetting, GivesTheLocalesSeparator) {
+  Environment.Set("LC_ALL", GetParam().LcAll);
   Environment.Set("LANG", "C");
-  Environment.Set("LC_NUMERIC", "comma");
-  LoadDecimalSeparator();
-  EXPECT_EQ(DecimalSeparator(), ',');
+  Environment.Set("LC_NUMERIC", GetParam().LcNumeric);
+  EXPECT_EQ(LoadedSeparator(GetParam().Separator), GetParam().Separator);
 }
 
-TEST_F(EnvironmentLocale, MultiByteDecimalPointGivesPoint) {
-  SetDecimalSeparator(',');
-  Environment.Set("LC_ALL", "arabic");
-  LoadDecimalSeparator();
-  EXPECT_EQ(DecimalSeparator(), '.');
-}
-
-TEST_F(EnvironmentLocale, UnknownLocaleGivesPoint) {
-  SetDecimalSeparator(',');
-  Environment.Set("LC_ALL", "no_such_locale");
-  LoadDecimalSeparator();
-  EXPECT_EQ(DecimalSeparator(), '.');
-}
-
-TEST_F(EnvironmentLocale, CLocaleGivesPoint) {
-  SetDecimalSeparator(',');
-  Environment.Set("LC_ALL", "C");
-  LoadDecimalSeparator();
-  EXPECT_EQ(DecimalSeparator(), '.');
-}
+INSTANTIATE_TEST_SUITE_P(
+    DecimalSeparator, EnvironmentSetting,
+    ::testing::Values(TEnvironmentCase{"lc_all_with_comma", "comma", nullptr, ','},
+                      TEnvironmentCase{"lc_numeric_with_comma", nullptr, "comma", ','},
+                      TEnvironmentCase{"multi_byte_decimal_point", "arabic", nullptr, '.'},
+                      TEnvironmentCase{"unknown_locale", "no_such_locale", nullptr, '.'},
+                      TEnvironmentCase{"c_locale", "C", nullptr, '.'}),
+    TCaseName());
 
 TEST_F(EnvironmentLocale, EnvironmentChangeAfterLoadingDoesNotChangeTheSeparator) {
   Environment.Set("LC_ALL", "comma");

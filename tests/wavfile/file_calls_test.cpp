@@ -157,10 +157,6 @@ struct TCallsCase {
   TCalls Expected;
 };
 
-void PrintTo(const TCallsCase& c, std::ostream* os) {
-  *os << c.Name;
-}
-
 class FileCalls : public ::testing::TestWithParam<TCallsCase> {};
 
 TEST_P(FileCalls, StayWithinOneOpenTwoReadsOnePositioningOneClose) {
@@ -186,16 +182,6 @@ TEST_P(FileCalls, StayWithinOneOpenTwoReadsOnePositioningOneClose) {
   EXPECT_EQ(calls.Closes, calls.Opened) << "every opened file is closed";
 }
 
-TCalls Expect(int opens, int opened, int reads, int seeks, int closes) {
-  TCalls c;
-  c.Opens = opens;
-  c.Opened = opened;
-  c.Reads = reads;
-  c.Seeks = seeks;
-  c.Closes = closes;
-  return c;
-}
-
 void WriteListAfterFmt(const TTestFile& f, size_t size, uint32_t fmtSize = 16) {
   TWavBuilder b;
   b.FmtSize = fmtSize;
@@ -207,25 +193,25 @@ INSTANTIATE_TEST_SUITE_P(
     WavHeader, FileCalls,
     ::testing::Values(
         TCallsCase{"data_at_36", [](const TTestFile& f) { f.Write(TWavBuilder()); }, true,
-                   Expect(1, 1, 1, 0, 1)},
+                   TCalls{1, 1, 1, 0, 1}},
         TCallsCase{"fact_chunk", [](const TTestFile& f) { f.Write(FactBuilder(88200)); }, true,
-                   Expect(1, 1, 2, 1, 1)},
+                   TCalls{1, 1, 2, 1, 1}},
         TCallsCase{"refused_header",
                    [](const TTestFile& f) {
                      TWavBuilder b;
                      b.Channels = 6;
                      f.Write(b);
                    },
-                   true, Expect(1, 1, 1, 0, 1)},
-        TCallsCase{"missing_file", [](const TTestFile&) {}, false, Expect(1, 0, 0, 0, 0)},
+                   true, TCalls{1, 1, 1, 0, 1}},
+        TCallsCase{"missing_file", [](const TTestFile&) {}, false, TCalls{1, 0, 0, 0, 0}},
         TCallsCase{"short_file", [](const TTestFile& f) { f.Write(TWavBuilder(), 39); }, false,
-                   Expect(1, 1, 1, 0, 1)},
+                   TCalls{1, 1, 1, 0, 1}},
         TCallsCase{"extra_read_past_the_end", [](const TTestFile& f) { WriteListAfterFmt(f, 40); },
-                   false, Expect(1, 1, 2, 1, 1)},
+                   false, TCalls{1, 1, 2, 1, 1}},
         TCallsCase{"negative_position",
                    [](const TTestFile& f) { WriteListAfterFmt(f, 48, 0x80000000u); }, false,
-                   Expect(1, 1, 1, 1, 1)}),
-    [](const auto& info) { return std::string(info.param.Name); });
+                   TCalls{1, 1, 1, 1, 1}}),
+    TCaseName());
 
 #ifdef _WIN32
 TEST(FileCalls, OpensForReadingAndLetsOthersReadAndWrite) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -77,3 +78,18 @@ inline TWavBuilder FactBuilder(uint32_t sampleCount) {
                 TWavBuilder::Chunk("data", 0));
   return b;
 }
+
+namespace {
+// A row of a test table prints as its Name (in test output and ctest names).
+template <typename TCase>
+auto operator<<(std::ostream& os, const TCase& c) -> decltype(os << c.Name) {
+  return os << c.Name;
+}
+} // namespace
+
+// Names each instance of a parameterised test after its row.
+struct TCaseName {
+  template <typename TInfo> std::string operator()(const TInfo& info) const {
+    return info.param.Name;
+  }
+};

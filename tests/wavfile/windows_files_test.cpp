@@ -31,10 +31,6 @@ struct TSharingCase {
   bool Read;
 };
 
-void PrintTo(const TSharingCase& c, std::ostream* os) {
-  *os << c.Name;
-}
-
 class Sharing : public ::testing::TestWithParam<TSharingCase> {};
 
 TEST_P(Sharing, DecidesWhetherAHeldFileCanBeRead) {
@@ -56,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         TSharingCase{"writer_sharing_only_read", GENERIC_WRITE, FILE_SHARE_READ, true},
         TSharingCase{"holder_sharing_only_write", GENERIC_READ, FILE_SHARE_WRITE, false},
         TSharingCase{"exclusive_reader", GENERIC_READ, 0, false}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TCaseName());
 
 std::wstring Widen(const std::string& text) {
   int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
