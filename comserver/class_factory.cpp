@@ -145,17 +145,24 @@ STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void
   // Only the outer object's request for the inner unknown can aggregate.
   if (outer && !IsEqualGUID(iid, IID_IUnknown))
     return CLASS_E_NOAGGREGATION;
+  TComObject* object = nullptr;
   try {
-    TComObject* object = CreateObject(outer);
-    HRESULT result = object->InnerQueryInterface(iid, ppv);
-    // Nobody took a reference: the object would otherwise never die.
-    if (object->ReferenceCount == 0)
-      delete object;
-    return result;
+    object = CreateObject(outer);
   } catch (...) {
     ReportCreationFailure();
     return E_UNEXPECTED;
   }
+  HRESULT result = E_UNEXPECTED;
+  try {
+    result = object->InnerQueryInterface(iid, ppv);
+  } catch (...) {
+    // A descendant's lookup failed: not a creation failure, nothing to show.
+    *ppv = nullptr;
+  }
+  // Nobody took a reference: the object would otherwise never die.
+  if (object->ReferenceCount == 0)
+    delete object;
+  return result;
 }
 
 STDMETHODIMP TComObjectFactory::LockServer(BOOL lock) {

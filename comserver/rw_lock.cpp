@@ -11,8 +11,9 @@ void TMultiReadExclusiveWriteSynchronizer::BeginRead() {
     return;
   }
   FChanged.wait(guard, [this] { return FWriter == 0; });
-  ++FReaders;
+  // The map may fail to grow: count nothing until it has.
   ++FReadsByThread[self];
+  ++FReaders;
 }
 
 void TMultiReadExclusiveWriteSynchronizer::EndRead() {

@@ -4,6 +4,8 @@
 #include "class_manager.h"
 #include "module.h"
 
+#include <cstring>
+
 TComServer* ServerInstance = nullptr;
 
 TComServer::~TComServer() {
@@ -29,7 +31,8 @@ std::string TComServer::ServerFilePath() {
   DWORD length = GetModuleFileNameA(ModuleInstance(), path, sizeof path);
   if (length > sizeof path)
     length = sizeof path;
-  return std::string(path, length);
+  // A path cut short may end in a terminating zero within the count.
+  return std::string(path, strnlen(path, length));
 }
 
 std::string TComServer::ServerBaseName() {
@@ -38,9 +41,11 @@ std::string TComServer::ServerBaseName() {
 
 void TComServer::UpdateServerRegistration(bool registering) {
   Registering = registering;
-  ClassManager().VisitFactories(ServerInstance, [this](TComObjectFactory& factory) {
+  // The walk keeps its own direction: a registration on another thread may
+  // change the field while this one waits for the list.
+  ClassManager().VisitFactories(ServerInstance, [registering](TComObjectFactory& factory) {
     if (factory.InstancingMode != ciInternal)
-      factory.UpdateRegistration(Registering);
+      factory.UpdateRegistration(registering);
   });
 }
 

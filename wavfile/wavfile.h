@@ -10,8 +10,9 @@ class TWAVfile {
 public:
   TWAVfile() = default;
 
-  // Reads the first 40 bytes of the file (and, when no "data" chunk follows a
-  // 16-byte fmt chunk, the next chunk's header and first 4 data bytes).
+  // Reads the first 40 bytes of the file and, when offset 36 does not hold
+  // "data", the 12 bytes at fmt size + 20: the header and first 4 data bytes
+  // of the chunk after the fmt chunk.
   // Returns true when the header bytes could be read, also when they were then
   // refused; whether the file was accepted is told by Valid alone. Never throws.
   bool LoadFromFile(const char* fileName);

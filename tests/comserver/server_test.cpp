@@ -134,6 +134,26 @@ TEST_F(ServerTest, RegistrationWalkSetsTheDirectionAndVisitsRegistrableFactories
                                            "unregister single"}));
 }
 
+// Stands for a second registration tool that sets the server's direction
+// while this walk still runs.
+class TDirectionFlipper : public TRecordingFactory {
+public:
+  using TRecordingFactory::TRecordingFactory;
+  void UpdateRegistration(bool registering) override {
+    TRecordingFactory::UpdateRegistration(registering);
+    ServerInstance->Registering = !registering;
+  }
+};
+
+TEST_F(ServerTest, AWalkKeepsItsDirectionWhenTheServerFieldChangesMeanwhile) {
+  new TRecordingFactory(ServerInstance, "older", Log);
+  new TDirectionFlipper(ServerInstance, "flipper", Log);
+
+  ServerInstance->UpdateServerRegistration(true);
+
+  EXPECT_EQ(Log, (std::vector<std::string>{"register flipper", "register older"}));
+}
+
 TEST_F(ServerTest, RegistrationWalkEndsAtTheFirstFailureAndPassesItOn) {
   new TRecordingFactory(ServerInstance, "older", Log);
   auto* failing = new TRecordingFactory(ServerInstance, "failing", Log);
