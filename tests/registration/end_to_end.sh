@@ -99,7 +99,7 @@ expect "$approved" "$clsid" "Tolvane"
 
 step "the shell's Properties dialog"
 sample_dir="$WINEPREFIX/drive_c/Sound samples"
-"$root/tools/shell/make_sample_wav" "$sample_dir/Sample Song.wav" 2
+"$root/scripts/sample-wav" "$sample_dir/Sample Song.wav" 2
 sample='C:\Sound samples\Sample Song.wav'
 expected_rows="$(printf '%s\t%s\n' \
   'Format:' 'Windows PCM' \

@@ -1,32 +1,7 @@
 # Shell functions for driving the Properties dialog under Wine; sourced by
 # scripts/show and the end-to-end test. Needs WINEPREFIX and friends set.
 
-# start_xvfb: starts a private X server on a free display number and exports
-# DISPLAY; its PID is kept in TOLVANE_XVFB_PID for stop_xvfb.
-start_xvfb() {
-  local dir number=""
-  dir="$(mktemp -d)"
-  mkfifo "$dir/displayfd"
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$dir/displayfd" >/dev/null 2>&1 &
-  TOLVANE_XVFB_PID=$!
-  read -r number <"$dir/displayfd" || true
-  rm -rf "$dir"
-  if [ -z "$number" ]; then
-    echo "Xvfb did not start" >&2
-    stop_xvfb
-    return 1
-  fi
-  export DISPLAY=":$number"
-}
-
-# stop_xvfb: stops the X server that start_xvfb started, by its PID only.
-stop_xvfb() {
-  if [ -n "${TOLVANE_XVFB_PID:-}" ]; then
-    kill "$TOLVANE_XVFB_PID" 2>/dev/null || true
-    wait "$TOLVANE_XVFB_PID" 2>/dev/null || true
-    TOLVANE_XVFB_PID=""
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xvfb"
 
 # properties_screenshot SHELL_EXE WINDOWS_FILE PNG OUTPUT
 # Opens the Properties dialog of the file with the Information page selected,
