@@ -35,9 +35,8 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     TComObjectFactory* factory = ClassManager().FindFactory(rclsid);
     if (!factory)
       return CLASS_E_CLASSNOTAVAILABLE;
-    return FindInterface(TComObjectFactory::ClassInfo, factory, riid, ppv) ? S_OK : E_NOINTERFACE;
+    return factory->QueryInterface(riid, ppv);
   } catch (...) {
-    *ppv = nullptr;
     return E_UNEXPECTED;
   }
 }
