@@ -27,7 +27,7 @@ void ShowFileValues(HWND hwnd, TTolvane& object) {
 
 INT_PTR OnInitDialog(HWND hwnd, const PROPSHEETPAGEA& page) {
   auto* object = reinterpret_cast<TTolvane*>(page.lParam);
-  SetWindowLongA(hwnd, DWL_USER, reinterpret_cast<LONG>(object));
+  SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(object));
   ShowFileValues(hwnd, *object);
   return TRUE;
 }
@@ -37,10 +37,10 @@ INT_PTR OnNotify(HWND hwnd, const NMHDR& header) {
   case PSN_APPLY:
     // Nothing to undo once applied: Cancel becomes Close.
     SendMessageA(GetParent(hwnd), PSM_CANCELTOCLOSE, 0, 0);
-    SetWindowLongA(hwnd, DWL_MSGRESULT, PSNRET_NOERROR);
+    SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, PSNRET_NOERROR);
     return TRUE;
   case PSN_KILLACTIVE:
-    SetWindowLongA(hwnd, DWL_MSGRESULT, FALSE);
+    SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, FALSE);
     return TRUE;
   default:
     return FALSE;

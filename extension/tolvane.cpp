@@ -17,9 +17,9 @@
 namespace {
 
 // The size of the page description up to the two header-title fields
-// (PROPSHEETPAGEA_V2_SIZE).
+// (PROPSHEETPAGEA_V2_SIZE): the platform's own size of that layout.
 constexpr DWORD PageDescriptionSize = offsetof(PROPSHEETPAGEA, pszHeaderSubTitle) + sizeof(LPCSTR);
-static_assert(PageDescriptionSize == 48, "the 32-bit description");
+static_assert(PageDescriptionSize == (sizeof(void*) == 8 ? 88 : 48), "the V2 description");
 
 constexpr DWORD PageFlags = PSP_USETITLE | PSP_USEREFPARENT | PSP_USECALLBACK;
 

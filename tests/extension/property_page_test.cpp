@@ -176,7 +176,7 @@ TEST_F(InformationPageTest, EachFileShowsWhatItsHeaderGivesAndNoMessage) {
 TEST_F(InformationPageTest, ThePageKeepsInDwlUserItsObjectWithTheFileRead) {
   TOpenSheet open(WriteCanonical(L"canonical.wav"));
   ASSERT_NE(open.Page(), nullptr);
-  EXPECT_EQ(GetWindowLongA(open.Page(), DWL_USER), reinterpret_cast<LONG>(open.Object));
+  EXPECT_EQ(GetWindowLongPtrA(open.Page(), DWLP_USER), reinterpret_cast<LONG_PTR>(open.Object));
   ASSERT_NE(open.Object->WavFile, nullptr);
   EXPECT_TRUE(open.Object->WavFile->Valid);
   EXPECT_TRUE(open.Sheet->CloseWithOk());
@@ -204,9 +204,9 @@ TEST_F(InformationPageTest, ThePageAnswersTheSheetsNotifications) {
     const char* Name;
     UINT Code;
     INT_PTR Returns;
-    LONG MessageResult;
+    LONG_PTR MessageResult;
   };
-  const LONG untouched = 0x5A5A;
+  const LONG_PTR untouched = 0x5A5A;
   const TCase cases[] = {
       {"PSN_APPLY", UINT(PSN_APPLY), TRUE, PSNRET_NOERROR},
       {"PSN_KILLACTIVE", UINT(PSN_KILLACTIVE), TRUE, FALSE},
@@ -219,13 +219,13 @@ TEST_F(InformationPageTest, ThePageAnswersTheSheetsNotifications) {
   ASSERT_NE(page, nullptr);
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    SetWindowLongA(page, DWL_MSGRESULT, untouched);
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, untouched);
     PSHNOTIFY notify{};
     notify.hdr.hwndFrom = open.Sheet->Window();
     notify.hdr.code = c.Code;
 
     EXPECT_EQ(PropExtDlgProc(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&notify)), c.Returns);
-    EXPECT_EQ(GetWindowLongA(page, DWL_MSGRESULT), c.MessageResult);
+    EXPECT_EQ(GetWindowLongPtrA(page, DWLP_MSGRESULT), c.MessageResult);
   }
   for (UINT message : {UINT(WM_COMMAND), UINT(WM_TIMER), UINT(WM_USER)})
     EXPECT_EQ(PropExtDlgProc(page, message, 0, 0), FALSE) << message;
@@ -326,7 +326,7 @@ struct TThreadSheet {
   bool Opened = false;
   TTexts Texts;
   TTolvane* Object = nullptr;
-  LONG DwlUser = 0;
+  LONG_PTR DwlUser = 0;
   bool Closed = false;
 };
 
@@ -358,7 +358,7 @@ void ShowOnOwnThread(TThreadSheet& result, TLatch& open, TLatch& close) {
   result.Opened = page != nullptr;
   if (page) {
     result.Texts = ValueTexts(page);
-    result.DwlUser = GetWindowLongA(page, DWL_USER);
+    result.DwlUser = GetWindowLongPtrA(page, DWLP_USER);
   }
   open.CountDown();
   close.Wait();
@@ -395,8 +395,8 @@ TEST_F(InformationPageTest, TwoSheetsOnTwoThreadsAtOnceEachShowTheirOwnFile) {
   EXPECT_EQ(monoSheet.Texts,
             (TTexts{"Windows PCM", "1", "Mono", "22050 Hz", "44100", "16", "2.0 seconds"}));
   EXPECT_NE(stereo.Object, monoSheet.Object);
-  EXPECT_EQ(stereo.DwlUser, reinterpret_cast<LONG>(stereo.Object));
-  EXPECT_EQ(monoSheet.DwlUser, reinterpret_cast<LONG>(monoSheet.Object));
+  EXPECT_EQ(stereo.DwlUser, reinterpret_cast<LONG_PTR>(stereo.Object));
+  EXPECT_EQ(monoSheet.DwlUser, reinterpret_cast<LONG_PTR>(monoSheet.Object));
   EXPECT_TRUE(stereo.Closed);
   EXPECT_TRUE(monoSheet.Closed);
   EXPECT_EQ(LiveObjects(), 0);

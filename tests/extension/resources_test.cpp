@@ -173,12 +173,16 @@ TEST(ModuleResourcesTest, TheManifestNamesTheAssemblyAndTheCommonControlsDepende
   std::vector<BYTE> bytes = ResourceBytes(MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), Neutral);
   ASSERT_FALSE(bytes.empty()) << "type 24, id 1, language neutral";
   std::string manifest(bytes.begin(), bytes.end());
-  const char* expected[] = {
-      R"(<assemblyIdentity name="Quorrin.Tolvane" version="1.0.0.0" processorArchitecture="X86" type="win32"/>)",
+  // The module's own architecture: a 64-bit process refuses an x86 one.
+  const std::string arch = sizeof(void*) == 8 ? "amd64" : "X86";
+  const std::string expected[] = {
+      R"(<assemblyIdentity name="Quorrin.Tolvane" version="1.0.0.0" processorArchitecture=")" +
+          arch + R"(" type="win32"/>)",
       R"(<description>Tolvane Shell Extension</description>)",
-      R"(<assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0" processorArchitecture="X86" language="*" publicKeyToken="6595b64144ccf1df"/>)",
+      R"(<assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0" processorArchitecture=")" +
+          arch + R"(" language="*" publicKeyToken="6595b64144ccf1df"/>)",
   };
-  for (const char* part : expected)
+  for (const std::string& part : expected)
     EXPECT_NE(manifest.find(part), std::string::npos) << part;
 }
 

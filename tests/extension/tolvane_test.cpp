@@ -225,7 +225,8 @@ TEST_F(TolvaneTest, AddPagesDescribesTheInformationPage) {
 
   TRecordedPage page = TRefParentStandIn::LastPage();
   const PROPSHEETPAGEA& d = page.Description;
-  EXPECT_EQ(d.dwSize, 48u);
+  // The platform's size of the layout up to the two header-title fields.
+  EXPECT_EQ(d.dwSize, sizeof(void*) == 8 ? 88u : 48u);
   EXPECT_EQ(d.dwFlags, 0xC8u);
   EXPECT_EQ(d.hInstance, ModuleInstance());
   EXPECT_EQ(d.pszTemplate, MAKEINTRESOURCEA(100));

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# check_dll_image.sh PELLMORE.DLL
-# What objdump -p shows of the built module: a 32-bit DLL named PELLMORE.DLL
-# that imports system DLLs only, exports exactly the four entry points with
-# their ordinals, and carries the page's dialog, its strings, the version
-# resource and the manifest.
+# check_dll_image.sh PELLMORE.DLL OBJDUMP
+# What objdump -p shows of the built module: a DLL named PELLMORE.DLL of the
+# architecture OBJDUMP reads (PE32 for i686, PE32+ for x86-64) that imports
+# system DLLs only, exports exactly the four entry points with their
+# ordinals, and carries the page's dialog, its strings, the version resource
+# and the manifest.
 set -uo pipefail
 dll="$1"
-dump="$(i686-w64-mingw32-objdump -p "$dll")" || { echo "objdump failed on $dll"; exit 1; }
+objdump="${2:-i686-w64-mingw32-objdump}"
+dump="$("$objdump" -p "$dll")" || { echo "objdump failed on $dll"; exit 1; }
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
-grep -q 'Magic.*(PE32)' <<<"$dump" || fail "not a PE32 image"
+case "$(basename "$objdump")" in
+  x86_64-*) magic='(PE32+)' ;;
+  *) magic='(PE32)' ;;
+esac
+grep -qF "$magic" <<<"$(grep Magic <<<"$dump")" || fail "not a $magic image"
 grep -qE '^[[:space:]]+DLL$' <<<"$dump" || fail "not flagged as a DLL"
 
 # Imports: the system's own DLLs, nothing of the toolchain's runtime.

@@ -1,30 +1,44 @@
 #!/usr/bin/env bash
-# end_to_end.sh PELLMORE.DLL shell_properties.exe WORK_DIR
+# end_to_end.sh PELLMORE.DLL shell_properties.exe WORK_DIR [32|64]
 #
 # The module as a user gets it, in a fresh Wine prefix of its own under
-# WORK_DIR: installed below "C:\Program Files", registered with regsvr32,
-# every registry entry read back with reg query, the shell's Properties
-# dialog of a WAV file opened through its context menu with the Information
-# page read back (and, when Xvfb is there, photographed to
+# WORK_DIR (64-bit for a 64-bit module): installed below "C:\Program Files",
+# registered with the regsvr32 of its architecture, every registry entry
+# read back with reg query (in the module's registry view), the shell's
+# Properties dialog of a WAV file opened through its context menu with the
+# Information page read back (and, when Xvfb is there, photographed to
 # WORK_DIR/properties.png), then unregistered with regsvr32 /u.
 # Wine's shell keeps a reference on the extension, so unloading is not
 # asserted here.
 set -uo pipefail
-if [ $# -ne 3 ] || [ -z "$3" ]; then
-  echo "usage: end_to_end.sh PELLMORE.DLL shell_properties.exe WORK_DIR" >&2
+if [ $# -lt 3 ] || [ $# -gt 4 ] || [ -z "$3" ]; then
+  echo "usage: end_to_end.sh PELLMORE.DLL shell_properties.exe WORK_DIR [32|64]" >&2
   exit 2
 fi
 dll="$(realpath "$1")"
 shell_exe="$(realpath "$2")"
 work="$(realpath -m "$3")"
+bits="${4:-32}"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
-export WINEPREFIX="$work/prefix"
-export WINEARCH=win32
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY
+# The Wine settings, wine64_path and wineprefix_make; the prefix is our own.
+source "$root/scripts/wineprefix"
 source "$root/tools/shell/session.sh"
+export WINEPREFIX="$work/prefix"
+
+# regsvr32 and reg of the module's architecture: `wine` starts the 32-bit
+# builtins even in a 64-bit prefix.
+if [ "$bits" = 64 ]; then
+  export WINEARCH=win64
+  wine64="$(wine64_path)" || { echo "FAIL: no wine64"; exit 1; }
+  regsvr32() { "$wine64" regsvr32 "$@"; }
+  reg() { wine reg "$@" /reg:64; }
+else
+  export WINEARCH=win32
+  regsvr32() { wine regsvr32 "$@"; }
+  reg() { wine reg "$@"; }
+fi
 
 status=0
 fail() { echo "FAIL: $*"; status=1; }
@@ -45,9 +59,9 @@ handler='HKCR\WAV.File\shellex\PropertySheetHandlers\Tolvane'
 value() {
   local key="$1" out
   if [ $# -ge 2 ]; then
-    out="$(wine reg query "$key" /v "$2" 2>/dev/null)" || return 0
+    out="$(reg query "$key" /v "$2" 2>/dev/null)" || return 0
   else
-    out="$(wine reg query "$key" /ve 2>/dev/null)" || return 0
+    out="$(reg query "$key" /ve 2>/dev/null)" || return 0
   fi
   tr -d '\r' <<<"$out" | sed -n 's/^    .*    \(REG_[A-Z_]*\)    \(.*\)$/\1\t\2/p; s/^    .*    \(REG_[A-Z_]*\)$/\1\t/p' | head -1
 }
@@ -61,17 +75,13 @@ expect() {
     fail "$1 [${2:-default}] is '${got:-missing}', expected REG_SZ '$3'"
 }
 
-expect_key() { wine reg query "$1" >/dev/null 2>&1 || fail "$1 is missing"; }
-expect_no_key() { ! wine reg query "$1" >/dev/null 2>&1 || fail "$1 still exists"; }
+expect_key() { reg query "$1" >/dev/null 2>&1 || fail "$1 is missing"; }
+expect_no_key() { ! reg query "$1" >/dev/null 2>&1 || fail "$1 still exists"; }
 
 step "fresh prefix"
 rm -rf "$work"
-mkdir -p "$work"
-DISPLAY= wineboot -i >/dev/null 2>&1
-wineserver -w
 # Dialogs without a display: Wine's null graphics driver.
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-wineserver -w
+wineprefix_make "$WINEPREFIX" "$WINEARCH" null
 wineserver -p
 expect_no_key 'HKCR\.wav'
 
@@ -80,7 +90,7 @@ install_dir="$WINEPREFIX/drive_c/Program Files/Tolvane"
 mkdir -p "$install_dir"
 cp "$dll" "$install_dir/PELLMORE.DLL"
 module='C:\Program Files\Tolvane\PELLMORE.DLL'
-wine regsvr32 /s "$module" || fail "regsvr32 $module failed"
+regsvr32 /s "$module" || fail "regsvr32 $module failed"
 short="$(winepath -s "$module" | tr -d '\r')"
 [[ "$short" != *" "* && "$short" == *'\PELLMORE.DLL' ]] || fail "no short form of $module: $short"
 
@@ -153,7 +163,7 @@ if command -v Xvfb >/dev/null && command -v import >/dev/null; then
 fi
 
 step "regsvr32 /u"
-wine regsvr32 /s /u "$module" || fail "regsvr32 /u $module failed"
+regsvr32 /s /u "$module" || fail "regsvr32 /u $module failed"
 expect_no_key "HKCR\\CLSID\\$clsid"
 expect_no_key 'HKCR\PELLMORE.TTolvane'
 expect_no_key "$handler"

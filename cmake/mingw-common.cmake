@@ -1,0 +1,21 @@
+# Shared by the MinGW-w64 toolchain files, which set TOLVANE_MINGW_TRIPLE and
+# CMAKE_SYSTEM_PROCESSOR first. Test executables run under Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+
+# The posix thread model: the win32 one has no std::thread or std::mutex,
+# which GoogleTest needs.
+set(CMAKE_C_COMPILER ${TOLVANE_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TOLVANE_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${TOLVANE_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TOLVANE_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Static runtime: binaries import nothing but system DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+
+# Debian's wine hands PE32+ programs to the 64-bit loader by itself.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
