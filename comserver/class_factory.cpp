@@ -150,7 +150,7 @@ STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void
     object = CreateObject(outer);
   } catch (...) {
     ReportCreationFailure();
-    return E_UNEXPECTED;
+    return CurrentExceptionResult(E_UNEXPECTED, E_UNEXPECTED);
   }
   HRESULT result = E_UNEXPECTED;
   try {
@@ -158,6 +158,7 @@ STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void
   } catch (...) {
     // A descendant's lookup failed: not a creation failure, nothing to show.
     *ppv = nullptr;
+    result = CurrentExceptionResult(E_UNEXPECTED, E_UNEXPECTED);
   }
   // Nobody took a reference: the object would otherwise never die.
   if (object->ReferenceCount == 0)

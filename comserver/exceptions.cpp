@@ -1,6 +1,8 @@
 #include "exceptions.h"
 
-#include <cstdio>
+#include "message_box.h"
+
+#include <cstdint>
 #include <new>
 
 Exception::Exception(std::string message, int32_t helpContext)
@@ -31,8 +33,12 @@ std::string OleSysErrorMessage(const std::string& message, HRESULT code) {
   std::string text = SystemMessage(code);
   if (!text.empty())
     return text;
-  char fallback[32];
-  std::snprintf(fallback, sizeof fallback, "OLE error %.8lX", static_cast<unsigned long>(code));
+  // "OLE error %.8X": eight upper-case hexadecimal digits.
+  static const char digits[] = "0123456789ABCDEF";
+  std::string fallback = "OLE error ";
+  const auto bits = static_cast<uint32_t>(code);
+  for (int shift = 28; shift >= 0; shift -= 4)
+    fallback += digits[(bits >> shift) & 0xF];
   return fallback;
 }
 
@@ -58,5 +64,28 @@ std::optional<std::string> CurrentExceptionMessage() {
     return std::string("Out of memory");
   } catch (...) {
     return std::nullopt;
+  }
+}
+
+HRESULT CurrentExceptionResult(HRESULT failure, HRESULT outOfMemory) noexcept {
+  if (!std::current_exception())
+    return failure;
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return outOfMemory;
+  } catch (...) {
+    return failure;
+  }
+}
+
+void ShowCurrentException(const char* where, UINT style) noexcept {
+  try {
+    std::string text = where;
+    text += ' ';
+    text += CurrentExceptionMessage().value_or(std::string());
+    ShowMessageBox(nullptr, text, "Error", style);
+  } catch (...) {
+    // Nothing left to report with.
   }
 }

@@ -40,7 +40,18 @@ public:
 // codes pass.
 void CheckOleResult(HRESULT result);
 
-// The message of the exception being handled, for use inside a catch block:
-// an Exception's message, "Out of memory" for std::bad_alloc, and nothing for
-// anything else.
+// What the COM methods and exports do with the exception being handled; for
+// use inside a catch block only.
+
+// Its message: an Exception's message, "Out of memory" for std::bad_alloc,
+// and nothing for anything else.
 std::optional<std::string> CurrentExceptionMessage();
+
+// The HRESULT a COM method or export returns for it: `outOfMemory` for
+// std::bad_alloc, `failure` for anything else. Where a method answers every
+// failure alike, it passes the same code twice.
+HRESULT CurrentExceptionResult(HRESULT failure, HRESULT outOfMemory = E_OUTOFMEMORY) noexcept;
+
+// Shows "<where> <its message>" in a message box with no owner and caption
+// "Error". Never throws.
+void ShowCurrentException(const char* where, UINT style) noexcept;

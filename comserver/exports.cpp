@@ -6,6 +6,7 @@
 #include "class_factory.h"
 #include "class_manager.h"
 #include "com_object.h"
+#include "exceptions.h"
 #include "server.h"
 
 namespace {
@@ -37,7 +38,7 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
       return CLASS_E_CLASSNOTAVAILABLE;
     return factory->QueryInterface(riid, ppv);
   } catch (...) {
-    return E_UNEXPECTED;
+    return CurrentExceptionResult(E_UNEXPECTED, E_UNEXPECTED);
   }
 }
 
@@ -59,7 +60,7 @@ HRESULT UpdateServer(bool registering) {
     ServerInstance->UpdateServerRegistration(registering);
     return S_OK;
   } catch (...) {
-    return E_FAIL;
+    return CurrentExceptionResult(E_FAIL, E_FAIL);
   }
 }
 

@@ -5,20 +5,25 @@
 
 #include <windows.h>
 
-#include <condition_variable>
 #include <map>
-#include <mutex>
 
 class TMultiReadExclusiveWriteSynchronizer {
 public:
+  TMultiReadExclusiveWriteSynchronizer() = default;
+  TMultiReadExclusiveWriteSynchronizer(const TMultiReadExclusiveWriteSynchronizer&) = delete;
+  TMultiReadExclusiveWriteSynchronizer&
+  operator=(const TMultiReadExclusiveWriteSynchronizer&) = delete;
+
   void BeginRead();
   void EndRead();
   void BeginWrite();
   void EndWrite();
 
 private:
-  std::mutex FMutex;
-  std::condition_variable FChanged;
+  // Guards the fields below; the waits release it. The Win32 primitives need
+  // neither set-up nor clean-up and raise nothing.
+  SRWLOCK FGuard = SRWLOCK_INIT;
+  CONDITION_VARIABLE FChanged = CONDITION_VARIABLE_INIT;
   int FReaders = 0;                    // read locks held, over all threads
   std::map<DWORD, int> FReadsByThread; // read locks held per thread
   DWORD FWriter = 0;                   // thread id of the writer, 0 when none

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include "exceptions.h"
 #include "resource_ids.h"
 #include "tolvane.h"
 

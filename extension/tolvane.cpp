@@ -64,17 +64,6 @@ const TInterfaceEntry<TComObject> TolvaneInterfaces[] = {
 
 } // namespace
 
-void ShowCurrentException(const char* where, UINT style) noexcept {
-  try {
-    std::string text = where;
-    text += ' ';
-    text += CurrentExceptionMessage().value_or(std::string());
-    ShowMessageBox(nullptr, text, "Error", style);
-  } catch (...) {
-    // Nothing left to report with.
-  }
-}
-
 const TComClassInfo<TComObject> TTolvane::ClassInfo = {&TComObject::ClassInfo, TolvaneInterfaces,
                                                        sizeof TolvaneInterfaces /
                                                            sizeof *TolvaneInterfaces};
@@ -97,10 +86,8 @@ STDMETHODIMP TTolvane::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) 
       return result;
     medium.Filled();
     return TakeSelection(static_cast<HDROP>(medium.Global()));
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
   } catch (...) {
-    return E_UNEXPECTED;
+    return CurrentExceptionResult(E_UNEXPECTED);
   }
 }
 
@@ -127,7 +114,7 @@ STDMETHODIMP TTolvane::AddPages(LPFNADDPROPSHEETPAGE pfnAddPage, LPARAM lParam) 
     return AddInformationPage(pfnAddPage, lParam);
   } catch (...) {
     ShowCurrentException("AddPages", MB_OK);
-    return E_FAIL;
+    return CurrentExceptionResult(E_FAIL, E_FAIL);
   }
 }
 

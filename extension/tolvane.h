@@ -45,7 +45,3 @@ private:
   HRESULT AddInformationPage(LPFNADDPROPSHEETPAGE pfnAddPage, LPARAM lParam);
   HRESULT TakeSelection(HDROP drop);
 };
-
-// Shows "<where> <message of the exception being handled>" in a message box
-// with no owner and caption "Error". For use inside a catch block; never throws.
-void ShowCurrentException(const char* where, UINT style) noexcept;
