@@ -13,6 +13,8 @@ public:
   TFileReader& operator=(const TFileReader&) = delete;
 
   // Opens an existing file for reading; others may keep reading and writing it.
+  // False when it cannot be opened or is no regular file on disk (a pipe, a
+  // FIFO, a device): the destructor then closes what was opened.
   bool Open(const char* fileName);
 #ifdef _WIN32
   bool Open(const wchar_t* fileName);
@@ -25,6 +27,8 @@ public:
   bool Close();
 
 private:
+  bool IsDiskFile() const;
+
 #ifdef _WIN32
   void* FHandle = nullptr; // a HANDLE; nullptr while closed
 #else

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 TFileReader::~TFileReader() {
@@ -10,11 +11,18 @@ TFileReader::~TFileReader() {
 }
 
 bool TFileReader::Open(const char* fileName) {
-  // O_NONBLOCK: a FIFO fails its read instead of blocking the open.
+  // O_NONBLOCK: opening a FIFO does not wait for a writer.
   do
     FDescriptor = open(fileName, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   while (FDescriptor < 0 && errno == EINTR);
-  return FDescriptor >= 0;
+  return IsDiskFile();
+}
+
+// Only a regular file holds a header: a FIFO or a device gives whatever its
+// other end writes, or nothing, ever.
+bool TFileReader::IsDiskFile() const {
+  struct stat status;
+  return FDescriptor >= 0 && fstat(FDescriptor, &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool TFileReader::ReadExactly(void* buffer, uint32_t count) {

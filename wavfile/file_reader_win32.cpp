@@ -5,7 +5,8 @@
 namespace {
 const DWORD ShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-HANDLE Adopt(HANDLE handle) {
+// CreateFile's failure value as the reader's "closed".
+HANDLE HandleOrNull(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
 }
 } // namespace
@@ -16,15 +17,21 @@ TFileReader::~TFileReader() {
 }
 
 bool TFileReader::Open(const char* fileName) {
-  FHandle = Adopt(CreateFileA(fileName, GENERIC_READ, ShareMode, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  return FHandle != nullptr;
+  FHandle = HandleOrNull(CreateFileA(fileName, GENERIC_READ, ShareMode, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  return IsDiskFile();
 }
 
 bool TFileReader::Open(const wchar_t* fileName) {
-  FHandle = Adopt(CreateFileW(fileName, GENERIC_READ, ShareMode, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  return FHandle != nullptr;
+  FHandle = HandleOrNull(CreateFileW(fileName, GENERIC_READ, ShareMode, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  return IsDiskFile();
+}
+
+// A pipe, a console or another device named like a file may never answer a
+// read, and the read runs on the window thread of a property sheet.
+bool TFileReader::IsDiskFile() const {
+  return FHandle && GetFileType(FHandle) == FILE_TYPE_DISK;
 }
 
 bool TFileReader::ReadExactly(void* buffer, uint32_t count) {

@@ -55,6 +55,21 @@ public:
     Write(bytes);
   }
 
+  // Writes `bytes` at `offset` of the file written before, leaving a hole in
+  // between: a file of several GiB costs a few blocks.
+  void WriteAt(uint64_t offset, const std::vector<uint8_t>& bytes) const {
+    FILE* f = std::fopen(FPath.c_str(), "r+b");
+    ASSERT_NE(f, nullptr) << FPath;
+#ifdef _WIN32
+    int seek = _fseeki64(f, int64_t(offset), SEEK_SET);
+#else
+    int seek = fseeko(f, off_t(offset), SEEK_SET);
+#endif
+    size_t written = seek == 0 ? std::fwrite(bytes.data(), 1, bytes.size(), f) : 0;
+    ASSERT_EQ(std::fclose(f), 0);
+    ASSERT_EQ(written, bytes.size());
+  }
+
 private:
   std::string FPath;
 };

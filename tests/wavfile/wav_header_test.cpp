@@ -6,6 +6,9 @@
 
 #ifdef __linux__
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -120,20 +123,43 @@ INSTANTIATE_TEST_SUITE_P(
                           b.Channels = 3;
                           b.Tail = TWavBuilder::Chunk("LIST", 4);
                         },
-                        40, false, false},
-        TAcceptanceCase{"next_chunk_position_of_2_pow_31",
-                        [](TWavBuilder& b) {
-                          b.FmtSize = 0x80000000u - 20;
-                          b.Tail = TWavBuilder::Chunk("LIST", 4, Le32(0));
-                        },
-                        AsBuilt, false, false},
-        TAcceptanceCase{"next_chunk_position_just_below_2_pow_31",
-                        [](TWavBuilder& b) {
-                          b.FmtSize = 0x7FFFFFFFu - 20;
-                          b.Tail = TWavBuilder::Chunk("LIST", 4, Le32(0));
-                        },
-                        AsBuilt, false, false}),
+                        40, false, false}),
     TCaseName());
+
+TEST(WavHeader, ANextChunkAtTwoGibibytesOrMoreIsNotRead) {
+  // The position of the chunk after fmt is fmt size + 20, kept to 32 bits and
+  // taken as a signed distance: from 2^31 on it is negative and fails, even
+  // where a large file does hold a fact chunk there.
+  TWavBuilder b;
+  b.FmtSize = 0x80000000u - 20;
+  b.Tail = TWavBuilder::Chunk("LIST", 4, Le32(0));
+  TTestFile file;
+  file.Write(b);
+  file.WriteAt(0x80000000u, TWavBuilder::Chunk("fact", 4, Le32(88200)));
+
+  TWAVfile wav;
+  EXPECT_FALSE(wav.LoadFromFile(file.c_str()));
+  ExpectValues(wav, AllZero);
+}
+
+#ifdef __linux__
+TEST(WavHeader, AFifoIsNotReadEvenWhenAWriterHasPutAValidHeaderInIt) {
+  const std::string path = TestFilePath();
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  // Our own end holds the FIFO open for writing, so the reader's open and
+  // reads would not block even without the rule.
+  int writer = open(path.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  const std::vector<uint8_t> header = TWavBuilder().Bytes();
+  ASSERT_EQ(write(writer, header.data(), header.size()), ssize_t(header.size()));
+
+  TWAVfile wav;
+  EXPECT_FALSE(wav.LoadFromFile(path.c_str()));
+  ExpectValues(wav, AllZero);
+  close(writer);
+  unlink(path.c_str());
+}
+#endif
 
 TEST(WavHeader, NullPathIsNotRead) {
   TWAVfile wav;
@@ -291,13 +317,6 @@ INSTANTIATE_TEST_SUITE_P(
                                       [](const TTestFile& f) { f.Write(TWavBuilder(), 39); }},
                       TFailedLoadCase{"extra_read_past_the_end", false,
                                       [](const TTestFile& f) { f.Write(FactBuilder(1), 40); }},
-                      TFailedLoadCase{"negative_position", false,
-                                      [](const TTestFile& f) {
-                                        TWavBuilder b;
-                                        b.FmtSize = 0xFFFFFFF0u - 20;
-                                        b.Tail = TWavBuilder::Chunk("LIST", 4);
-                                        f.Write(b);
-                                      }},
                       TFailedLoadCase{"refused_header", true,
                                       [](const TTestFile& f) {
                                         TWavBuilder b;

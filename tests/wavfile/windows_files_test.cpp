@@ -1,10 +1,13 @@
-// How the reader opens files on Windows: sharing with other handles and
-// names outside the ANSI code page.
+// How the reader opens files on Windows: sharing with other handles, names
+// outside the ANSI code page, and names that are no files on disk.
 #include "wavfile.h"
 
 #include "test_files.h"
 
 #include <windows.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -80,6 +83,39 @@ TEST(WindowsFiles, WidePathOutsideTheAnsiCodePageLoads) {
   EXPECT_TRUE(wav.Valid);
   EXPECT_EQ(wav.SampleCount, 22050);
   EXPECT_TRUE(DeleteFileW(name.c_str())) << "no handle may stay open";
+}
+
+TEST(WindowsFiles, ANamedPipeThatNeverWritesIsRefusedAtOnce) {
+  const std::string name =
+      "\\\\.\\pipe\\tolvane-" + std::to_string(GetCurrentProcessId()) + ".wav";
+  HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                 PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  HANDLE connected = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> gaveUp{false};
+  // The server takes the reader's connection and writes nothing. Every wait
+  // is bounded: after 10 s it lets go, which also ends a read that would
+  // otherwise wait forever.
+  std::thread server([&] {
+    OVERLAPPED connecting = {};
+    connecting.hEvent = connected;
+    if (!ConnectNamedPipe(pipe, &connecting) && GetLastError() == ERROR_IO_PENDING &&
+        WaitForSingleObject(connected, 10000) == WAIT_TIMEOUT)
+      CancelIo(pipe);
+    gaveUp = WaitForSingleObject(done, 10000) == WAIT_TIMEOUT;
+    DisconnectNamedPipe(pipe);
+  });
+
+  TWAVfile wav;
+  EXPECT_FALSE(wav.LoadFromFile(name.c_str()));
+  SetEvent(done);
+  server.join();
+  EXPECT_FALSE(gaveUp) << "the read waited for the pipe";
+  EXPECT_FALSE(wav.Valid);
+  CloseHandle(done);
+  CloseHandle(connected);
+  CloseHandle(pipe);
 }
 
 TEST(WindowsFiles, MissingWidePathIsNotRead) {
