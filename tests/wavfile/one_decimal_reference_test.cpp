@@ -115,6 +115,14 @@ TEST(OneDecimalReference, AgreesJustAroundHalfwayHundredths) {
     uint64_t k = (random() % (uint64_t(1) << 36)) | 1; // up to 2^32 * 20
     c.CheckAround(double(k) / 20, 2);
   }
+  // Twentieths and two-hundredths from 1e8 to 1e18, where the 18 digits end
+  // ever closer to the tenths and the double grid grows coarser than them.
+  for (double scale = 1e8; scale <= 1e17; scale *= 10)
+    for (int parts : {20, 200})
+      for (int i = 0; i < 1000; ++i) {
+        uint64_t whole = uint64_t(scale) + random() % uint64_t(scale * 9);
+        c.CheckAround(double(whole) + double(random() % uint64_t(parts)) / parts, 3);
+      }
 }
 
 TEST(OneDecimalReference, AgreesOnNinesThatTheEighteenDigitsRoundUpOrNot) {
@@ -139,18 +147,32 @@ TEST(OneDecimalReference, AgreesOnRandomValuesAndEdges) {
   std::mt19937_64 random(3);
   std::uniform_real_distribution<double> playTime(0, 4294967296.0);
   std::uniform_real_distribution<double> shortTime(0, 100);
+  auto fromBits = [](uint64_t bits) {
+    double value;
+    static_assert(sizeof value == sizeof bits, "64-bit double");
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+  };
   for (int i = 0; i < 40000; ++i) {
     c.Check(playTime(random));
     c.Check(shortTime(random));
     // Any bit pattern: tiny, huge, negative, infinite and NaN values alike.
-    uint64_t bits = random();
-    double value;
-    static_assert(sizeof value == sizeof bits, "64-bit double");
-    std::memcpy(&value, &bits, sizeof value);
-    c.Check(value);
+    c.Check(fromBits(random()));
   }
-  const double edges[] = {0.0,  -0.0,  1e-300,  5e-324, 1e10,     9999999999.95, 1e15, 1e17,
-                          1e18, 1e300, DBL_MAX, -1.0,   INFINITY, -INFINITY,     NAN};
+  // Any positive finite value, subnormals to the largest, evenly over the
+  // exponents: the most work for the digits of the huge and the tiny.
+  const uint64_t infinityBits = 0x7FF0000000000000u;
+  for (int i = 0; i < 300000; ++i)
+    c.Check(fromBits(random() % infinityBits));
+  // The powers of ten, where the number of integer digits changes.
+  for (int exponent = -20; exponent <= 300; ++exponent) {
+    std::string text = "1e" + std::to_string(exponent);
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    c.CheckAround(value, 3);
+  }
+  const double edges[] = {0.0,  -0.0,   1e-300, 5e-324,  1e10, 9999999999.95, 1e15,      1e17,
+                          1e18, 0x1p53, 1e300,  DBL_MAX, -1.0, INFINITY,      -INFINITY, NAN};
   for (double value : edges)
     c.CheckAround(value, 2);
 }
