@@ -1,5 +1,5 @@
 // The entry point of PELLMORE.DLL: sets the module up when it is attached to a
-// process and tears it down, in the opposite order, when it is detached.
+// process and tears it down, in the opposite order, when it is unloaded.
 #include <windows.h>
 
 #include "com_object.h"
@@ -7,7 +7,7 @@
 #include "tolvane_factory.h"
 #include "wavfile.h"
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   try {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
@@ -16,7 +16,12 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
       StartTolvane(instance);
       break;
     case DLL_PROCESS_DETACH:
-      StopComServer();
+      // A process that ends has already killed its other threads, perhaps
+      // inside the factory list's lock, which the teardown would then wait
+      // for forever; its memory goes with it anyway. Only an unload
+      // (FreeLibrary, reserved null) tears the module down.
+      if (!reserved)
+        StopComServer();
       break;
     default:
       break;
