@@ -23,7 +23,12 @@ const char* const RegistrationFailureText = "Registration of Tolvane shell exten
                                             "You may not have administrator privilegies.";
 const char* const RegistrationFailureCaption = "Registration Failure";
 
-std::string Quoted(const char* format, const std::string& name) {
+void ShowRegistrationFailure() {
+  ShowMessageBox(nullptr, RegistrationFailureText, RegistrationFailureCaption, MB_ICONERROR);
+}
+
+// The format with its one "%s" replaced by the name.
+std::string WithName(const char* format, const std::string& name) {
   std::string text = format;
   text.replace(text.find("%s"), 2, name);
   return text;
@@ -40,9 +45,9 @@ std::string ReadStringValue(HKEY key, const std::string& name) {
   DWORD type = 0;
   if (RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
                        &size) != ERROR_SUCCESS)
-    throw Exception(Quoted("Failed to get data for '%s'", name));
+    throw Exception(WithName("Failed to get data for '%s'", name));
   if (type != REG_SZ && type != REG_EXPAND_SZ)
-    throw Exception(Quoted("Invalid data type for '%s'", name));
+    throw Exception(WithName("Invalid data type for '%s'", name));
   data.resize(size);
   return data.substr(0, data.find('\0'));
 }
@@ -56,11 +61,11 @@ bool IsBlank(const std::string& text) {
 
 // Opens or creates a key below HKEY_LOCAL_MACHINE's tree; empty on failure.
 TRegKey CreateMachineKey(HKEY parent, const char* name) {
-  HKEY key = nullptr;
+  TRegKey key;
   if (RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS)
-    return TRegKey();
-  return TRegKey(key);
+                      key.put(), nullptr) != ERROR_SUCCESS)
+    key.release(); // a failed call opened nothing to close
+  return key;
 }
 
 // Windows NT lists the shell extensions the administrator allows.
@@ -76,7 +81,7 @@ void WriteApproval(const std::string& classId) {
                             reinterpret_cast<const BYTE*>(ApprovedName),
                             static_cast<DWORD>(std::strlen(ApprovedName) + 1));
   if (result != ERROR_SUCCESS)
-    throw Exception(Quoted("Failed to set data for '%s'", classId));
+    throw Exception(WithName("Failed to set data for '%s'", classId));
 }
 
 } // namespace
@@ -110,18 +115,27 @@ void TTolvaneFactory::UpdateRegistration(bool registering) {
     DeleteClassesKey(fileType + HandlerSubkey);
     return;
   }
+  std::string classId;
   try {
-    const std::string classId = ClassIdToText(ClassIdentifier);
+    classId = ClassIdToText(ClassIdentifier);
     CreateClassesKey(".wav", "", fileType);
     CreateClassesKey(fileType + "\\shellex", "", "");
     CreateClassesKey(fileType + "\\shellex\\PropertySheetHandlers", "", "");
     CreateClassesKey(fileType + HandlerSubkey, "", classId);
-    if (PlatformId == VER_PLATFORM_WIN32_NT)
-      WriteApproval(classId);
   } catch (...) {
-    // The class itself is registered; only the shell hook or the approval is
-    // missing, which an administrator can mend by registering again.
-    ShowMessageBox(nullptr, RegistrationFailureText, RegistrationFailureCaption, MB_ICONERROR);
+    // Without the hook the shell never shows the page: the registration has
+    // failed, whatever the class entries say.
+    ShowRegistrationFailure();
+    throw;
+  }
+  if (PlatformId != VER_PLATFORM_WIN32_NT)
+    return;
+  try {
+    WriteApproval(classId);
+  } catch (...) {
+    // The hook works without the approval, which an administrator can add
+    // by registering again.
+    ShowRegistrationFailure();
   }
 }
 

@@ -28,7 +28,8 @@ public:
   explicit TTolvaneFactory(TComServerObject* serverObject);
 
   // The generic entries first (their failures pass on), then the shell
-  // entries; a failure there is reported in a message box and goes no further.
+  // entries. A failure there is reported in a message box; it passes on when
+  // the hook itself could not be written, not when only the approval failed.
   // Unregistering removes only the handler key of the file type.
   void UpdateRegistration(bool registering) override;
 };

@@ -24,24 +24,6 @@ protected:
   TComObjectFactory* Factory = nullptr;
 };
 
-TEST_F(ClassFactoryTest, ConstructionKeepsTheGivenValuesAndTouchesNoCounter) {
-  TFakeServer server;
-  TComObjectFactory factory(&server, &ConstructComObject<TTestObject>, CLSID_OtherObject, "Name",
-                            "Description", ciSingleInstance, tmBoth);
-  EXPECT_EQ(factory.ServerObject, &server);
-  EXPECT_EQ(factory.ObjectClass, &ConstructComObject<TTestObject>);
-  EXPECT_TRUE(IsEqualGUID(factory.ClassIdentifier, CLSID_OtherObject));
-  EXPECT_EQ(factory.ObjectClassName, "Name");
-  EXPECT_EQ(factory.ClassDescription, "Description");
-  EXPECT_TRUE(IsEqualGUID(factory.ErrorInterfaceId, IID_IUnknown));
-  EXPECT_EQ(factory.InstancingMode, ciSingleInstance);
-  EXPECT_EQ(factory.ThreadingModel, tmBoth);
-  EXPECT_EQ(ClassManager().FirstFactory, &factory);
-  EXPECT_EQ(factory.NextFactory, Factory);
-  EXPECT_EQ(server.Objects, 0);
-  EXPECT_EQ(server.Factories, 0);
-}
-
 TEST_F(ClassFactoryTest, IUnknownAndIClassFactoryAreOnePointerAndEachQueryTakesAReference) {
   void* unknown = nullptr;
   void* classFactory = nullptr;

@@ -20,12 +20,6 @@ std::vector<TComObjectFactory*> ListedFactories() {
   return factories;
 }
 
-TEST_F(ClassManagerTest, ClassManagerIsOneListCreatedEmpty) {
-  TComClassManager& manager = ClassManager();
-  EXPECT_EQ(&ClassManager(), &manager);
-  EXPECT_EQ(manager.FirstFactory, nullptr);
-}
-
 TEST_F(ClassManagerTest, ANewFactoryGoesToTheHeadOfTheList) {
   TComObjectFactory* older = NewFactory();
   TComObjectFactory* newer = NewFactory(&ConstructComObject<TTestObject>, CLSID_OtherObject);

@@ -15,14 +15,6 @@ std::string RawSystemMessage(DWORD code) {
   return std::string(buffer, length);
 }
 
-TEST(ExceptionTest, CarriesItsMessageAndHelpContext) {
-  Exception e("Something failed", 17);
-  EXPECT_EQ(e.Message(), "Something failed");
-  EXPECT_STREQ(e.what(), "Something failed");
-  EXPECT_EQ(e.HelpContext(), 17);
-  EXPECT_EQ(Exception("x").HelpContext(), 0);
-}
-
 TEST(EOleSysErrorTest, AGivenMessageIsKept) {
   EOleSysError e("Given text", E_FAIL, 5);
   EXPECT_EQ(e.Message(), "Given text");

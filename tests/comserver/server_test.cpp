@@ -14,14 +14,6 @@ namespace {
 
 using ServerTest = ComServerTest;
 
-TEST_F(ServerTest, ANewServerHasBothCountersAtZeroAndIsNotRegistering) {
-  TComServer server;
-  EXPECT_EQ(server.LiveObjects, 0);
-  EXPECT_EQ(server.FactoryRefs, 0);
-  EXPECT_FALSE(server.Registering);
-  EXPECT_EQ(server.HelpFile(), "");
-}
-
 TEST_F(ServerTest, EachTrackCallReturnsTheNewCountOfItsOwnCounter) {
   TComServer server;
   EXPECT_EQ(server.TrackObject(true), 1);
@@ -58,10 +50,6 @@ TEST_F(ServerTest, CountersKeepEveryIncrementMadeOnManyThreadsAtOnce) {
     thread.join();
   EXPECT_EQ(server.LiveObjects, Threads * Rounds);
   EXPECT_EQ(server.FactoryRefs, Threads * Rounds);
-}
-
-TEST_F(ServerTest, ServerKeyNameIsInprocServer32) {
-  EXPECT_EQ(ServerInstance->ServerKeyName(), "InprocServer32");
 }
 
 TEST_F(ServerTest, ServerFilePathIsTheFileOfTheModuleTheFrameIsLinkedInto) {

@@ -49,16 +49,6 @@ public:
 
 class TolvaneTest : public ExtensionTest {};
 
-TEST_F(TolvaneTest, ANewObjectHasNoFileNoReaderAndAFileCountOfZero) {
-  TShellReference shell(*Server.Factory);
-  ASSERT_NE(shell.Init, nullptr);
-  EXPECT_EQ(shell.Object().FileName, "");
-  EXPECT_EQ(shell.Object().WavFile, nullptr);
-  EXPECT_EQ(shell.Object().FileCount, 0);
-  EXPECT_EQ(shell.Object().ReferenceCount, 1);
-  EXPECT_EQ(LiveObjects(), 1);
-}
-
 struct TSelectionCase {
   const char* Name;
   std::vector<std::wstring> Paths;

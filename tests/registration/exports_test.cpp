@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -86,72 +87,110 @@ TEST_F(PellmoreExports, NoFifthExportByOrdinal) {
   EXPECT_EQ(Module.Export(MAKEINTRESOURCEA(0)), nullptr);
 }
 
-TEST_F(PellmoreExports, CanUnloadRightAfterLoading) {
+// What DllGetClassObject refuses: null through the out pointer, nothing
+// counted.
+struct TRefusedLookup {
+  const char* Name;
+  const CLSID* Class;
+  const IID* Interface;
+  bool OutPointer;
+  HRESULT Result;
+};
+
+class RefusedLookup : public PellmoreExports,
+                      public ::testing::WithParamInterface<TRefusedLookup> {};
+
+TEST_P(RefusedLookup, StoresNullAndCountsNothing) {
+  void* object = Garbage;
+  EXPECT_EQ(Module.DllGetClassObject(*GetParam().Class, *GetParam().Interface,
+                                     GetParam().OutPointer ? &object : nullptr),
+            GetParam().Result);
+  if (GetParam().OutPointer) {
+    EXPECT_EQ(object, nullptr);
+  }
   EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
 }
 
-TEST_F(PellmoreExports, AFactoryReferenceKeepsTheModuleLoaded) {
-  IClassFactory* factory = GetFactory();
-  ASSERT_NE(factory, nullptr);
-  EXPECT_EQ(Module.DllCanUnloadNow(), S_FALSE);
-  EXPECT_EQ(factory->Release(), 0u);
-  EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
-}
+INSTANTIATE_TEST_SUITE_P(
+    DllGetClassObject, RefusedLookup,
+    ::testing::Values(TRefusedLookup{"InterfaceTheFactoryLacks", &CLSID_Tolvane, &IID_IDispatch,
+                                     true, E_NOINTERFACE},
+                      TRefusedLookup{"UnknownClass", &UnknownClass, &IID_IClassFactory, true,
+                                     CLASS_E_CLASSNOTAVAILABLE},
+                      TRefusedLookup{"NullOutPointer", &CLSID_Tolvane, &IID_IClassFactory, false,
+                                     E_POINTER}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(PellmoreExports, IUnknownAndIClassFactoryAreTheSameFactoryPointer) {
   void* unknown = Garbage;
   ASSERT_EQ(Module.DllGetClassObject(CLSID_Tolvane, IID_IUnknown, &unknown), S_OK);
   IClassFactory* factory = GetFactory();
   EXPECT_EQ(unknown, static_cast<void*>(factory));
-  // Each hand-out counted once in FactoryRefs.
+  // Each hand-out counted once in FactoryRefs: AddRef answers its new value.
+  EXPECT_EQ(factory->AddRef(), 3u);
+  EXPECT_EQ(factory->Release(), 2u);
   EXPECT_EQ(factory->Release(), 1u);
   EXPECT_EQ(static_cast<IUnknown*>(unknown)->Release(), 0u);
   EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
 }
 
-TEST_F(PellmoreExports, AnInterfaceTheFactoryLacksGivesNoInterfaceAndCountsNothing) {
-  IClassFactory* factory = GetFactory(); // FactoryRefs 1
-  ASSERT_NE(factory, nullptr);
-  void* dispatch = Garbage;
-  EXPECT_EQ(Module.DllGetClassObject(CLSID_Tolvane, IID_IDispatch, &dispatch), E_NOINTERFACE);
-  EXPECT_EQ(dispatch, nullptr);
-  // AddRef answers the server's FactoryRefs: still 1 before it.
-  EXPECT_EQ(factory->AddRef(), 2u);
-  EXPECT_EQ(factory->Release(), 1u);
-  EXPECT_EQ(factory->Release(), 0u);
-  EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
+// COM's own lock on the factory stands aside, so that only the module's count
+// of the lock can keep it loaded.
+HRESULT STDAPICALLTYPE NoExternalLock(IUnknown*, BOOL, BOOL) {
+  return S_OK;
 }
 
-TEST_F(PellmoreExports, AnUnknownClassIsNotAvailable) {
-  void* object = Garbage;
-  EXPECT_EQ(Module.DllGetClassObject(UnknownClass, IID_IClassFactory, &object),
-            CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(object, nullptr);
-  EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
-}
+// What keeps the module loaded, from the moment it is taken until it is
+// given back: right after loading, and after each, it may unload.
+class KeepsTheModuleLoaded;
+struct TKeepLoaded {
+  const char* Name;
+  // Takes it and returns how to give it back.
+  std::function<std::function<void()>(KeepsTheModuleLoaded&)> Take;
+};
 
-TEST_F(PellmoreExports, ANullOutPointerIsRefused) {
-  EXPECT_EQ(Module.DllGetClassObject(CLSID_Tolvane, IID_IClassFactory, nullptr), E_POINTER);
-  EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
-}
+class KeepsTheModuleLoaded : public PellmoreExports,
+                             public ::testing::WithParamInterface<TKeepLoaded> {
+public:
+  using PellmoreExports::GetFactory;
+  using PellmoreExports::LockServer;
+  using PellmoreExports::NewExtension;
+};
 
-TEST_F(PellmoreExports, ALiveObjectKeepsTheModuleLoaded) {
-  IShellExtInit* init = NewExtension();
-  ASSERT_NE(init, nullptr);
+TEST_P(KeepsTheModuleLoaded, UntilItIsGivenBack) {
+  TImportPatch noExternalLock(Module.Handle(), "ole32.dll", "CoLockObjectExternal",
+                              reinterpret_cast<void*>(NoExternalLock));
+  ASSERT_NE(noExternalLock.Original(), nullptr);
+  EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
+  std::function<void()> giveBack = GetParam().Take(*this);
+  ASSERT_TRUE(giveBack);
   EXPECT_EQ(Module.DllCanUnloadNow(), S_FALSE);
-  EXPECT_EQ(init->Release(), 0u);
+  giveBack();
   EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
 }
 
-TEST_F(PellmoreExports, AServerLockKeepsTheModuleLoaded) {
-  LockServer(TRUE);
-  LockServer(TRUE);
-  EXPECT_EQ(Module.DllCanUnloadNow(), S_FALSE);
-  LockServer(FALSE);
-  EXPECT_EQ(Module.DllCanUnloadNow(), S_FALSE);
-  LockServer(FALSE);
-  EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
-}
+INSTANTIATE_TEST_SUITE_P(
+    DllCanUnloadNow, KeepsTheModuleLoaded,
+    ::testing::Values(TKeepLoaded{"FactoryReference",
+                                  [](KeepsTheModuleLoaded& test) -> std::function<void()> {
+                                    IClassFactory* factory = test.GetFactory();
+                                    if (!factory)
+                                      return nullptr;
+                                    return [factory] { EXPECT_EQ(factory->Release(), 0u); };
+                                  }},
+                      TKeepLoaded{"LiveObject",
+                                  [](KeepsTheModuleLoaded& test) -> std::function<void()> {
+                                    IShellExtInit* init = test.NewExtension();
+                                    if (!init)
+                                      return nullptr;
+                                    return [init] { EXPECT_EQ(init->Release(), 0u); };
+                                  }},
+                      TKeepLoaded{"ServerLock",
+                                  [](KeepsTheModuleLoaded& test) -> std::function<void()> {
+                                    test.LockServer(TRUE);
+                                    return [&test] { test.LockServer(FALSE); };
+                                  }}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 std::vector<HPROPSHEETPAGE> AddedPages;
 

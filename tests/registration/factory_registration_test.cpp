@@ -112,20 +112,6 @@ TEST_F(TolvaneFactoryRegistration, TheFactoryMakesExtensionObjects) {
   EXPECT_EQ(Server->LiveObjects, 0);
 }
 
-TEST(TolvaneStartUp, ReadsThePlatformAndEntersTheFactoryForTheServer) {
-  TComServer server; // destroys the factory when it goes
-  TComServer* previousServer = std::exchange(ServerInstance, &server);
-  const DWORD previousPlatform = std::exchange(PlatformId, 0);
-  StartTolvane(GetModuleHandleA(nullptr));
-  const DWORD platform = std::exchange(PlatformId, previousPlatform);
-  ServerInstance = previousServer;
-
-  EXPECT_EQ(platform, ReadPlatformId());
-  auto* factory = dynamic_cast<TTolvaneFactory*>(ClassManager().FindFactory(CLSID_Tolvane));
-  ASSERT_NE(factory, nullptr);
-  EXPECT_EQ(factory->ServerObject, &server);
-}
-
 // No ".wav" key, or a default value of ".wav" that names no file type.
 struct TNoFileType {
   const char* Name;
@@ -238,31 +224,54 @@ INSTANTIATE_TEST_SUITE_P(
                       TWrongType{"Dword", REG_DWORD, std::string("\x05\0\0\0", 4), "05000000"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-TEST_F(TolvaneFactoryRegistration, AnUnwritableApprovalKeyShowsTheBoxOnceAndKeepsTheHook) {
-  // Below a volatile key the registry refuses to create the non-volatile
-  // "Approved", so the approval value cannot be written.
-  CreateVolatileKey(HKEY_LOCAL_MACHINE,
-                    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions");
-  EXPECT_EQ(FailureOf([&] { Register(); }), "(no failure)");
+// A shell entry that cannot be written: the box, once; the registration
+// fails when the hook is missing, not when only the approval is.
+struct TShellEntryFailure {
+  const char* Name;
+  std::function<void()> Prepare;
+  std::string Failure;
+  std::function<TRegistryTree()> Classes;
+};
+
+class ShellEntryFailure : public TolvaneFactoryRegistration,
+                          public ::testing::WithParamInterface<TShellEntryFailure> {};
+
+TEST_P(ShellEntryFailure, ShowsTheBoxOnceAndStopsTheRemainingSteps) {
+  GetParam().Prepare();
+  EXPECT_EQ(FailureOf([&] { Register(); }), GetParam().Failure);
   ASSERT_EQ(ShownBoxes.size(), 1u);
   EXPECT_EQ(ShownBoxes[0].Owner, nullptr);
   EXPECT_EQ(ShownBoxes[0].Text, FailureText);
   EXPECT_EQ(ShownBoxes[0].Caption, "Registration Failure");
   EXPECT_EQ(ShownBoxes[0].Style, static_cast<UINT>(MB_ICONERROR));
-  EXPECT_EQ(Classes(), Sorted(Generic(), ShellEntries("WAV.File")));
+  EXPECT_EQ(Classes(), GetParam().Classes());
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ApprovedKey));
 }
 
-TEST_F(TolvaneFactoryRegistration, AFailingShellEntryStopsTheRemainingStepsAfterTheBox) {
-  // The file type's key is volatile: its "shellex" cannot be created.
-  SetString(HKEY_CLASSES_ROOT, ".wav", "", "Volatile.Type");
-  CreateVolatileKey(HKEY_CLASSES_ROOT, "Volatile.Type");
-  EXPECT_EQ(FailureOf([&] { Register(); }), "(no failure)");
-  ASSERT_EQ(ShownBoxes.size(), 1u);
-  EXPECT_EQ(ShownBoxes[0].Text, FailureText);
-  EXPECT_EQ(Classes(), Sorted(Generic(), TRegistryTree{".wav||1|Volatile.Type", "Volatile.Type|"}));
-  EXPECT_TRUE(Machine().empty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Registration, ShellEntryFailure,
+    ::testing::Values(
+        // Below a volatile key the registry refuses to create the non-volatile
+        // "Approved", so the approval value cannot be written.
+        TShellEntryFailure{
+            "ApprovalOnly",
+            [] {
+              CreateVolatileKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+                                                    "Shell Extensions");
+            },
+            "(no failure)", [] { return Sorted(Generic(), ShellEntries("WAV.File")); }},
+        // The file type's key is volatile: its "shellex" cannot be created.
+        TShellEntryFailure{
+            "Hook",
+            [] {
+              SetString(HKEY_CLASSES_ROOT, ".wav", "", "Volatile.Type");
+              CreateVolatileKey(HKEY_CLASSES_ROOT, "Volatile.Type");
+            },
+            "Error creating system registry entry",
+            [] {
+              return Sorted(Generic(), TRegistryTree{".wav||1|Volatile.Type", "Volatile.Type|"});
+            }}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(TolvaneFactoryRegistration, UnwritableClassesFailInTheGenericPartWithoutABox) {
   Sandbox.reset();

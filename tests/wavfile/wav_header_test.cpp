@@ -167,10 +167,6 @@ TEST(WavHeader, NullPathIsNotRead) {
   ExpectValues(wav, AllZero);
 }
 
-TEST(WavHeader, NewObjectIsReset) {
-  ExpectValues(TWAVfile(), AllZero);
-}
-
 // ---- values taken over from an accepted header
 
 struct TValuesCase {

@@ -86,8 +86,7 @@ TEST(WindowsFiles, WidePathOutsideTheAnsiCodePageLoads) {
 }
 
 TEST(WindowsFiles, ANamedPipeThatNeverWritesIsRefusedAtOnce) {
-  const std::string name =
-      "\\\\.\\pipe\\tolvane-" + std::to_string(GetCurrentProcessId()) + ".wav";
+  const std::string name = "\\\\.\\pipe\\tolvane-" + std::to_string(GetCurrentProcessId()) + ".wav";
   HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
                                  PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
