@@ -55,6 +55,7 @@ struct TClassesEntry {
   std::string Key;
   std::string ValueName;
   std::string Data;
+  std::wstring WideData; // written instead of Data when set
 };
 
 } // namespace
@@ -99,19 +100,25 @@ void TComObjectFactory::UpdateRegistration(bool registering) {
   const std::string serverKey = classKey + "\\" + ServerObject->ServerKeyName();
 
   if (registering) {
+    const TModulePath module =
+        RegisteredModulePath(ServerObject->ServerFilePath(), ServerObject->ServerFileWidePath());
     std::vector<TClassesEntry> entries = {
-        {classKey, "", ClassDescription},
-        {serverKey, "", RegisteredModulePath(ServerObject->ServerFilePath())},
+        {classKey, "", ClassDescription, std::wstring()},
+        {serverKey, "", module.Ansi, module.Wide},
     };
     if (ThreadingModel != tmSingle)
-      entries.push_back({serverKey, "ThreadingModel", ThreadingModelName(ThreadingModel)});
+      entries.push_back({serverKey, "ThreadingModel", ThreadingModelName(ThreadingModel), {}});
     if (!progId.empty()) {
-      entries.push_back({progId, "", ClassDescription});
-      entries.push_back({progId + "\\Clsid", "", classId});
-      entries.push_back({classKey + "\\ProgID", "", progId});
+      entries.push_back({progId, "", ClassDescription, {}});
+      entries.push_back({progId + "\\Clsid", "", classId, {}});
+      entries.push_back({classKey + "\\ProgID", "", progId, {}});
     }
-    for (const TClassesEntry& entry : entries)
-      CreateClassesKey(entry.Key, entry.ValueName, entry.Data);
+    for (const TClassesEntry& entry : entries) {
+      if (entry.WideData.empty())
+        CreateClassesKey(entry.Key, entry.ValueName, entry.Data);
+      else
+        CreateClassesKey(entry.Key, entry.ValueName, entry.WideData);
+    }
   } else {
     // Deepest keys first: a key with subkeys cannot be deleted.
     std::vector<std::string> keys;

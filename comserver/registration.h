@@ -15,9 +15,23 @@ std::string ClassIdToText(REFCLSID classId);
 void CreateClassesKey(const std::string& key, const std::string& valueName,
                       const std::string& value);
 
+// The same with UTF-16 text, for a value the ANSI code page cannot hold.
+void CreateClassesKey(const std::string& key, const std::string& valueName,
+                      const std::wstring& value);
+
 // Deletes the key; the outcome is ignored.
 void DeleteClassesKey(const std::string& key);
 
-// The module path as registered: its short form when it holds a blank and a
-// short form can be had, else the path itself.
-std::string RegisteredModulePath(const std::string& path);
+// The module path as the server key holds it: exactly one of the two is set.
+struct TModulePath {
+  std::string Ansi;
+  std::wstring Wide;
+};
+
+// The ANSI path when it names the module exactly, else the UTF-16 one (a
+// character outside the ANSI code page, or an ANSI path cut short); in either
+// form the short form when the path holds a blank and a short form can be
+// had. A UTF-16 path too long for COM to load becomes its short form. Raises
+// EOleError when no form names the module: no UTF-16 path, or one too long
+// without a short form that fits.
+TModulePath RegisteredModulePath(const std::string& ansiPath, const std::wstring& widePath);

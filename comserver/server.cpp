@@ -27,12 +27,22 @@ LONG TComServer::TrackFactory(bool created) {
 }
 
 std::string TComServer::ServerFilePath() {
-  char path[262];
+  char path[ServerFilePathRoom];
   DWORD length = GetModuleFileNameA(ModuleInstance(), path, sizeof path);
   if (length > sizeof path)
     length = sizeof path;
   // A path cut short may end in a terminating zero within the count.
   return std::string(path, strnlen(path, length));
+}
+
+std::wstring TComServer::ServerFileWidePath() {
+  // The longest path Windows knows, and its terminating zero.
+  std::wstring path(32768, L'\0');
+  DWORD length = GetModuleFileNameW(ModuleInstance(), path.data(), DWORD(path.size()));
+  if (length == 0 || length >= path.size())
+    return std::wstring();
+  path.resize(length);
+  return path;
 }
 
 std::string TComServer::ServerBaseName() {

@@ -14,7 +14,15 @@ public:
   virtual std::string ServerFilePath() = 0;
   virtual std::string ServerKeyName() = 0;
   virtual std::string ServerBaseName() = 0;
+  // The module's full path in UTF-16, which names it also where the ANSI
+  // code page lacks a character or the ANSI path is cut; empty when it cannot
+  // be had.
+  virtual std::wstring ServerFileWidePath() = 0;
 };
+
+// Room for ServerFilePath: a path of MAX_PATH characters, its terminating zero
+// and one more, so that a longer path shows as cut.
+constexpr DWORD ServerFilePathRoom = 262;
 
 class TComServer : public TComServerObject {
 public:
@@ -28,6 +36,7 @@ public:
   std::string ServerFilePath() override;
   std::string ServerKeyName() override { return "InprocServer32"; }
   std::string ServerBaseName() override;
+  std::wstring ServerFileWidePath() override;
 
   // Calls UpdateRegistration(registering) on every registrable factory of
   // this server, under the factory list's write lock. Exceptions pass on.

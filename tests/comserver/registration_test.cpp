@@ -99,6 +99,11 @@ private:
 };
 
 // A file in a directory whose name holds a blank, removed afterwards.
+// The ASCII text of a UTF-16 one that holds nothing else.
+std::string WideAsAnsi(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
+
 class TBlankPathFile {
 public:
   TBlankPathFile() {
@@ -183,23 +188,66 @@ TEST_F(RegistrySandboxTest, DeleteClassesKeyDeletesTheKeyAndNeverRaises) {
   EXPECT_EQ(Tree().Keys, (std::set<std::string>{"Alpha", "Gamma", "Gamma\\Delta"}));
 }
 
-TEST(RegisteredModulePathTest, APathWithoutABlankIsKept) {
-  EXPECT_EQ(RegisteredModulePath("C:\\Modules\\PELLMORE.DLL"), "C:\\Modules\\PELLMORE.DLL");
-  EXPECT_EQ(RegisteredModulePath("C:\\No\\Such\\Module.dll"), "C:\\No\\Such\\Module.dll");
+// Which form of the module path the server key gets.
+struct TModulePathCase {
+  const char* Name;
+  std::string Ansi;
+  std::wstring Wide;
+  TModulePath Registered;
+};
+
+class RegisteredModulePathTest : public ::testing::TestWithParam<TModulePathCase> {};
+
+TEST_P(RegisteredModulePathTest, IsTheAnsiPathOnlyWhereItNamesTheModule) {
+  const TModulePath registered = RegisteredModulePath(GetParam().Ansi, GetParam().Wide);
+  EXPECT_EQ(registered.Ansi, GetParam().Registered.Ansi);
+  EXPECT_TRUE(registered.Wide == GetParam().Registered.Wide);
 }
 
-TEST(RegisteredModulePathTest, APathWithABlankBecomesItsShortForm) {
+const std::wstring CyrillicPath = L"C:\\\x0417\x0432\x0443\x043A\\PELLMORE.DLL";
+// Where a character takes two bytes in the ANSI code page, a path of 215
+// characters may not fit the 261 the ANSI path is read into.
+const std::wstring LongPath = L"C:\\" + std::wstring(200, L'd') + L"\\PELLMORE.DLL";
+
+INSTANTIATE_TEST_SUITE_P(
+    Registration, RegisteredModulePathTest,
+    ::testing::Values(
+        TModulePathCase{"Ansi",
+                        "C:\\Modules\\PELLMORE.DLL",
+                        L"C:\\Modules\\PELLMORE.DLL",
+                        {"C:\\Modules\\PELLMORE.DLL", L""}},
+        // No file, so no short form: the path as it is.
+        TModulePathCase{"AnsiWithABlankWithoutAShortForm",
+                        "C:\\No Such\\Sample Module.dll",
+                        L"C:\\No Such\\Sample Module.dll",
+                        {"C:\\No Such\\Sample Module.dll", L""}},
+        TModulePathCase{
+            "OutsideTheAnsiCodePage", "C:\\????\\PELLMORE.DLL", CyrillicPath, {"", CyrillicPath}},
+        TModulePathCase{
+            "AnsiPathCut", WideAsAnsi(LongPath.substr(0, 150)), LongPath, {"", LongPath}},
+        TModulePathCase{"WideWithABlankWithoutAShortForm",
+                        "C:\\????\\Sample Module.dll",
+                        L"C:\\\x0417\x0432\\Sample Module.dll",
+                        {"", L"C:\\\x0417\x0432\\Sample Module.dll"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(RegisteredModulePath, FailsWhenNoFormNamesTheModule) {
+  EXPECT_THROW(RegisteredModulePath("C:\\Modules\\PELLMORE.DLL", L""), EOleError);
+  // Too long for COM to load, and no file that has a short form.
+  const std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"\\PELLMORE.DLL";
+  EXPECT_THROW(RegisteredModulePath(WideAsAnsi(deep.substr(0, 261)), deep), EOleError);
+}
+
+TEST(RegisteredModulePath, APathWithABlankBecomesItsShortFormInEitherForm) {
   TBlankPathFile file;
-  std::string registered = RegisteredModulePath(file.Path);
-  EXPECT_EQ(registered.find(' '), std::string::npos) << registered;
+  const std::string ansi = RegisteredModulePath(file.Path, Widened(file.Path)).Ansi;
+  EXPECT_EQ(ansi.find(' '), std::string::npos) << ansi;
   char longPath[MAX_PATH];
-  DWORD length = GetLongPathNameA(registered.c_str(), longPath, MAX_PATH);
+  DWORD length = GetLongPathNameA(ansi.c_str(), longPath, MAX_PATH);
   EXPECT_EQ(std::string(longPath, length), file.Path);
-}
-
-TEST(RegisteredModulePathTest, APathWithABlankWithoutAShortFormIsKept) {
-  const std::string missing = "C:\\No Such Directory\\Sample Module.dll";
-  EXPECT_EQ(RegisteredModulePath(missing), missing);
+  // The same file named by a path the ANSI one does not match.
+  const std::wstring wide = RegisteredModulePath("", Widened(file.Path)).Wide;
+  EXPECT_TRUE(wide == Widened(ansi));
 }
 
 struct TEntriesCase {
@@ -320,7 +368,7 @@ TEST_F(RegistrySandboxTest, AModulePathWithABlankIsRegisteredInItsShortForm) {
   auto factory = MakeFactory("TTestObject", tmApartment);
   factory->UpdateRegistration(true);
   const std::string stored = Tree().Values.at(ServerKey + "|");
-  EXPECT_EQ(stored, RegisteredModulePath(file.Path));
+  EXPECT_EQ(stored, RegisteredModulePath(file.Path, Widened(file.Path)).Ansi);
   EXPECT_EQ(stored.find(' '), std::string::npos) << stored;
   // The base name of the program identifier comes from the long path.
   EXPECT_EQ(Tree().Values.at(ClassKey + "\\ProgID|"), "Sample Module.TTestObject");

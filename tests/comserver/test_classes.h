@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,9 @@ public:
   static std::string Message;
 };
 
+// The text in UTF-16, read in the ANSI code page.
+std::wstring Widened(const std::string& text);
+
 // A server object with counters of its own and a module path of the test's
 // choosing.
 class TFakeServer : public TComServerObject {
@@ -68,8 +72,11 @@ public:
   std::string ServerFilePath() override { return Path; }
   std::string ServerKeyName() override { return "InprocServer32"; }
   std::string ServerBaseName() override { return BaseNameOfPath(Path); }
+  // The ANSI path widened, unless the test sets another.
+  std::wstring ServerFileWidePath() override { return WidePath ? *WidePath : Widened(Path); }
 
   std::string Path;
+  std::optional<std::wstring> WidePath;
   LONG Objects = 0;
   LONG Factories = 0;
 };

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# end_to_end.sh PELLMORE.DLL shell_properties.exe WORK_DIR [32|64]
+# end_to_end.sh PELLMORE.DLL shell_properties.exe WORK_DIR [32|64 [create_by_class.exe]]
 #
 # The module as a user gets it, in a fresh Wine prefix of its own under
 # WORK_DIR (64-bit for a 64-bit module): installed below "C:\Program Files",
@@ -7,18 +7,23 @@
 # read back with reg query (in the module's registry view), the shell's
 # Properties dialog of a WAV file opened through its context menu with the
 # Information page read back (and, when Xvfb is there, photographed to
-# WORK_DIR/properties.png), then unregistered with regsvr32 /u.
+# WORK_DIR/properties.png), then unregistered with regsvr32 /u. With
+# create_by_class.exe, copies in folders whose paths ANSI cannot hold are
+# registered too, each created by its class identifier through COM.
 # Wine's shell keeps a reference on the extension, so unloading is not
 # asserted here.
 set -uo pipefail
-if [ $# -lt 3 ] || [ $# -gt 4 ] || [ -z "$3" ]; then
-  echo "usage: end_to_end.sh PELLMORE.DLL shell_properties.exe WORK_DIR [32|64]" >&2
+if [ $# -lt 3 ] || [ $# -gt 5 ] || [ -z "$3" ]; then
+  echo "usage: end_to_end.sh PELLMORE.DLL shell_properties.exe WORK_DIR [32|64 [create_by_class.exe]]" >&2
   exit 2
 fi
 dll="$(realpath "$1")"
 shell_exe="$(realpath "$2")"
 work="$(realpath -m "$3")"
 bits="${4:-32}"
+create_exe="${5:+$(realpath "$5")}"
+# Arguments reach Wine as UTF-8 whatever the caller's locale.
+export LC_ALL=C.UTF-8
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 unset DISPLAY
@@ -160,6 +165,26 @@ if command -v Xvfb >/dev/null && command -v import >/dev/null; then
   else
     fail "Xvfb did not start"
   fi
+fi
+
+if [ -n "$create_exe" ]; then
+  # A folder outside the ANSI code page (its ANSI path reads "C:\?????\...")
+  # and one deeper than the 261 characters the ANSI path is read into.
+  deep="Deep"
+  for part in a b c; do deep+="/$(printf "$part%.0s" {1..90})"; done
+  for folder in 'Звуки' "$deep"; do
+    windows_folder="C:\\${folder//\//\\}"
+    step "regsvr32 and CoCreateInstance from ${windows_folder:0:40}..."
+    copy="$WINEPREFIX/drive_c/$folder/PELLMORE.DLL"
+    mkdir -p "$(dirname "$copy")"
+    cp "$dll" "$copy"
+    regsvr32 /s "$windows_folder\\PELLMORE.DLL" ||
+      fail "regsvr32 of the copy in ${windows_folder:0:40}... failed"
+    created="$(wine "$create_exe" | tr -d '\r')"
+    [ -n "$created" ] && [ "$(winepath -u "$created")" -ef "$copy" ] ||
+      fail "CoCreateInstance did not load the copy in ${windows_folder:0:40}...: ${created:-nothing}"
+  done
+  regsvr32 /s "$module" || fail "regsvr32 $module failed"
 fi
 
 step "regsvr32 /u"
