@@ -2,6 +2,8 @@
 // out of scope, on every path.
 #pragma once
 
+#include <windows.h>
+
 #include <utility>
 
 // Close is a function object type: Close()(handle) frees a handle that is not
@@ -38,4 +40,34 @@ public:
 
 private:
   Handle FHandle = Empty;
+};
+
+// Ownership of a struct that a call fills in and a function releases (a
+// STGMEDIUM and ReleaseStgMedium). The owner releases the struct only once
+// told that the call that fills it succeeded.
+template <class Struct, void(WINAPI* Release)(Struct*)> class TUniqueStruct {
+public:
+  TUniqueStruct() = default;
+  ~TUniqueStruct() { reset(); }
+  TUniqueStruct(const TUniqueStruct&) = delete;
+  TUniqueStruct& operator=(const TUniqueStruct&) = delete;
+
+  const Struct& get() const { return FValue; }
+  void reset() {
+    if (FFilled)
+      Release(&FValue);
+    FFilled = false;
+    FValue = Struct{};
+  }
+  // For the out parameter of the filling call: frees what is held and hands
+  // out the empty struct. Call Filled() once the call has succeeded.
+  Struct* put() {
+    reset();
+    return &FValue;
+  }
+  void Filled() { FFilled = true; }
+
+private:
+  Struct FValue{};
+  bool FFilled = false;
 };

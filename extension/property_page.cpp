@@ -12,16 +12,10 @@ namespace {
 // Reads the header once, when the page's dialog is created; an unreadable or
 // refused file leaves the value controls empty.
 void ShowFileValues(HWND hwnd, TTolvane& object) {
-  if (object.FileCount != 1 || !object.WavFile)
+  const TWAVfile* wav = object.LoadWavFile();
+  if (!wav || !wav->Valid)
     return;
-  TWAVfile& wav = *object.WavFile;
-  if (!object.WideFileName.empty())
-    wav.LoadFromFile(object.WideFileName.c_str());
-  else
-    wav.LoadFromFile(object.FileName.c_str());
-  if (!wav.Valid)
-    return;
-  const TInformationTexts texts = InformationTexts(wav);
+  const TInformationTexts texts = InformationTexts(*wav);
   for (size_t i = 0; i < texts.size(); ++i)
     SetDlgItemTextA(hwnd, IDC_FORMAT + static_cast<int>(i), texts[i].c_str());
 }

@@ -13,6 +13,7 @@
 #include "property_page.h"
 #include "resource_ids.h"
 #include "server.h"
+#include "unique_handle.h"
 
 namespace {
 
@@ -23,26 +24,13 @@ static_assert(PageDescriptionSize == (sizeof(void*) == 8 ? 88 : 48), "the V2 des
 
 constexpr DWORD PageFlags = PSP_USETITLE | PSP_USEREFPARENT | PSP_USECALLBACK;
 
-// Owns the medium GetData hands out.
-class TStgMedium {
-public:
-  TStgMedium() = default;
-  ~TStgMedium() {
-    if (FFilled)
-      ReleaseStgMedium(&FMedium);
-  }
-  TStgMedium(const TStgMedium&) = delete;
-  TStgMedium& operator=(const TStgMedium&) = delete;
+// Room for the ANSI path of the selected file: MAX_PATH characters, the
+// terminating zero and one more.
+constexpr UINT FileNameRoom = 262;
+// Room for the page title.
+constexpr int TitleRoom = 255;
 
-  // For the out parameter of GetData; call Filled() once it succeeded.
-  STGMEDIUM* Out() { return &FMedium; }
-  void Filled() { FFilled = true; }
-  HGLOBAL Global() const { return FMedium.hGlobal; }
-
-private:
-  STGMEDIUM FMedium{};
-  bool FFilled = false;
-};
+using TStgMedium = TUniqueStruct<STGMEDIUM, ReleaseStgMedium>;
 
 // The extension of a path: from its last "." to the end, or empty when a
 // "\" or ":" comes after the last "." (or there is no "." at all). Walks
@@ -57,6 +45,27 @@ std::string ExtensionOf(const std::string& path) {
   return std::string(last);
 }
 
+// The same for a UTF-16 path, which has no double-byte characters.
+std::wstring ExtensionOf(const std::wstring& path) {
+  std::size_t last = path.find_last_of(L".\\:");
+  if (last == std::wstring::npos || path[last] != L'.')
+    return {};
+  return path.substr(last);
+}
+
+// The extension, lower-cased by the system's rules, is ".wav".
+bool HasWavExtension(const std::string& path) {
+  std::string extension = ExtensionOf(path);
+  CharLowerBuffA(extension.data(), static_cast<DWORD>(extension.size()));
+  return extension == ".wav";
+}
+
+bool HasWavExtension(const std::wstring& path) {
+  std::wstring extension = ExtensionOf(path);
+  CharLowerBuffW(extension.data(), static_cast<DWORD>(extension.size()));
+  return extension == L".wav";
+}
+
 const TInterfaceEntry<TComObject> TolvaneInterfaces[] = {
     {&IID_IShellPropSheetExt, &InterfaceOf<TComObject, TTolvane, IShellPropSheetExt>},
     {&IID_IShellExtInit, &InterfaceOf<TComObject, TTolvane, IShellExtInit>},
@@ -68,11 +77,6 @@ const TComClassInfo<TComObject> TTolvane::ClassInfo = {&TComObject::ClassInfo, T
                                                        sizeof TolvaneInterfaces /
                                                            sizeof *TolvaneInterfaces};
 
-// The reader goes first; the base then counts the object out.
-TTolvane::~TTolvane() {
-  WavFile.reset();
-}
-
 STDMETHODIMP TTolvane::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) {
   try {
     if (!pdtobj) {
@@ -81,11 +85,11 @@ STDMETHODIMP TTolvane::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) 
     }
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     TStgMedium medium;
-    HRESULT result = pdtobj->GetData(&format, medium.Out());
+    HRESULT result = pdtobj->GetData(&format, medium.put());
     if (FAILED(result))
       return result;
     medium.Filled();
-    return TakeSelection(static_cast<HDROP>(medium.Global()));
+    return TakeSelection(static_cast<HDROP>(medium.get().hGlobal));
   } catch (...) {
     return CurrentExceptionResult(E_UNEXPECTED);
   }
@@ -96,7 +100,7 @@ HRESULT TTolvane::TakeSelection(HDROP drop) {
   if (FileCount != 1)
     return E_FAIL;
 
-  std::array<char, 262> path{};
+  std::array<char, FileNameRoom> path{};
   DragQueryFileA(drop, 0, path.data(), path.size());
   std::vector<wchar_t> widePath(DragQueryFileW(drop, 0, nullptr, 0) + 1);
   DragQueryFileW(drop, 0, widePath.data(), widePath.size());
@@ -104,9 +108,10 @@ HRESULT TTolvane::TakeSelection(HDROP drop) {
   FileName = path.data();
   WideFileName = widePath.data();
 
-  std::string extension = ExtensionOf(FileName);
-  CharLowerBuffA(extension.data(), static_cast<DWORD>(extension.size()));
-  return extension == ".wav" ? S_OK : E_FAIL;
+  // The ANSI name may be cut, or hold "?" for what its code page lacks: the
+  // full UTF-16 name decides.
+  const bool wav = WideFileName.empty() ? HasWavExtension(FileName) : HasWavExtension(WideFileName);
+  return wav ? S_OK : E_FAIL;
 }
 
 STDMETHODIMP TTolvane::AddPages(LPFNADDPROPSHEETPAGE pfnAddPage, LPARAM lParam) {
@@ -119,9 +124,16 @@ STDMETHODIMP TTolvane::AddPages(LPFNADDPROPSHEETPAGE pfnAddPage, LPARAM lParam) 
 }
 
 HRESULT TTolvane::AddInformationPage(LPFNADDPROPSHEETPAGE pfnAddPage, LPARAM lParam) {
+  // The reader comes first: once the shell holds the page, nothing may fail
+  // any more, or the sheet would show a tab whose object has no reader. A
+  // second page of the same object shares the reader it already has.
+  std::unique_ptr<TWAVfile> reader;
+  if (!WavFile)
+    reader = std::make_unique<TWAVfile>();
+
   // The platform copies the description, title included, so the title only
   // has to live through this call.
-  std::array<char, 255> title{};
+  std::array<char, TitleRoom> title{};
   LoadStringA(ModuleInstance(), IDS_INFORMATION_TITLE, title.data(), title.size());
 
   PROPSHEETPAGEA page{};
@@ -146,9 +158,8 @@ HRESULT TTolvane::AddInformationPage(LPFNADDPROPSHEETPAGE pfnAddPage, LPARAM lPa
     DestroyPropertySheetPage(handle);
     return E_FAIL;
   }
-  // A second page of the same object shares the reader it already has.
-  if (!WavFile)
-    WavFile = std::make_unique<TWAVfile>();
+  if (reader)
+    WavFile = std::move(reader);
   return S_OK;
 }
 
@@ -159,5 +170,17 @@ STDMETHODIMP TTolvane::ReplacePage(EXPPS, LPFNADDPROPSHEETPAGE, LPARAM) {
 UINT CALLBACK TTolvane::PropExtPageCallback(HWND, UINT uMsg, LPPROPSHEETPAGEA ppsp) {
   if (uMsg == PSPCB_RELEASE)
     reinterpret_cast<TTolvane*>(ppsp->lParam)->Release();
+  // Non-zero for every message: PSPCB_CREATE lets the page's dialog be
+  // created, the others ignore the value.
   return 255;
+}
+
+const TWAVfile* TTolvane::LoadWavFile() {
+  if (FileCount != 1 || !WavFile)
+    return nullptr;
+  if (!WideFileName.empty())
+    WavFile->LoadFromFile(WideFileName.c_str());
+  else
+    WavFile->LoadFromFile(FileName.c_str());
+  return WavFile.get();
 }

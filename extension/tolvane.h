@@ -15,7 +15,6 @@
 class TTolvane : public TComImplements<TComObject, IShellPropSheetExt, IShellExtInit> {
 public:
   using TComImplements::TComImplements;
-  ~TTolvane() override;
 
   static const TComClassInfo<TComObject> ClassInfo;
   const TComClassInfo<TComObject>& ComClass() const override { return ClassInfo; }
@@ -32,6 +31,11 @@ public:
   // The page's life-cycle callback: PSPCB_RELEASE gives the page's reference
   // on the object back.
   static UINT CALLBACK PropExtPageCallback(HWND hwnd, UINT uMsg, LPPROPSHEETPAGEA ppsp);
+
+  // Reads the header of the one selected file (by its UTF-16 name where the
+  // shell gave one) into WavFile and returns it; null when the selection is
+  // not one file or no page has been added.
+  const TWAVfile* LoadWavFile();
 
   // The selected file as the shell names it in the ANSI code page.
   std::string FileName;

@@ -57,7 +57,15 @@ struct TSelectionCase {
   LONG FileCount;
 };
 
+// A path longer than the 261 characters of FileName: "C:\\", padding, then
+// `name`.
+std::wstring LongPath(const std::wstring& name) {
+  return L"C:\\" + std::wstring(300 - name.size(), L'x') + name;
+}
+
 TEST_F(TolvaneTest, InitializeAcceptsExactlyOneFileWhoseExtensionIsDotWavInAnyCase) {
+  // Its first 261 characters end in ".wav".
+  const std::wstring wavTxt = L"C:\\" + std::wstring(253, L'x') + L"f.wav.txt";
   const TSelectionCase cases[] = {
       {"lower case", {L"C:\\Sounds\\song.wav"}, S_OK, "C:\\Sounds\\song.wav", 1},
       {"upper case", {L"C:\\Sounds\\SONG.WAV"}, S_OK, "C:\\Sounds\\SONG.WAV", 1},
@@ -70,6 +78,9 @@ TEST_F(TolvaneTest, InitializeAcceptsExactlyOneFileWhoseExtensionIsDotWavInAnyCa
       {"no dot at all", {L"C:\\Sounds\\song"}, E_FAIL, "C:\\Sounds\\song", 1},
       {"extension after a drive colon", {L"C:song.wav"}, S_OK, "C:song.wav", 1},
       {"two .wav files", {L"C:\\a.wav", L"C:\\b.wav"}, E_FAIL, "", 2},
+      // The extension comes from the whole name, FileName holds what fits.
+      {"long .wav name", {LongPath(L"f.wav")}, S_OK, AnsiOf(LongPath(L"f.wav")).substr(0, 261), 1},
+      {"long name cut after .wav", {wavTxt}, E_FAIL, AnsiOf(wavTxt).substr(0, 261), 1},
   };
   for (const TSelectionCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -80,7 +91,7 @@ TEST_F(TolvaneTest, InitializeAcceptsExactlyOneFileWhoseExtensionIsDotWavInAnyCa
     EXPECT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), c.Result);
 
     EXPECT_EQ(shell.Object().FileName, c.FileName);
-    EXPECT_EQ(AnsiOf(shell.Object().WideFileName), c.FileName);
+    EXPECT_TRUE(shell.Object().WideFileName == (c.FileCount == 1 ? c.Paths[0] : std::wstring()));
     EXPECT_EQ(shell.Object().FileCount, c.FileCount);
     EXPECT_EQ(shell.Object().WavFile, nullptr);
     EXPECT_EQ(selection.GetDataCalls, 1);
@@ -281,7 +292,7 @@ TEST_F(TolvaneTest, ASecondPageOfTheSameObjectSharesItsReader) {
   EXPECT_EQ(shell.Object().ReferenceCount, 1);
 }
 
-TEST_F(TolvaneTest, AddPagesOutOfMemoryShowsTheFailureInABoxAndReturnsEFail) {
+TEST_F(TolvaneTest, AddPagesOutOfMemoryShowsTheFailureInABoxAndGivesTheShellNoPage) {
   TInitialisedShell shell(*Server.Factory);
   ASSERT_EQ(shell.InitializeResult, S_OK);
   HRESULT result = E_UNEXPECTED;
@@ -290,10 +301,9 @@ TEST_F(TolvaneTest, AddPagesOutOfMemoryShowsTheFailureInABoxAndReturnsEFail) {
   EXPECT_EQ(result, E_FAIL);
   EXPECT_EQ(shell.Object().WavFile, nullptr);
   ExpectOneErrorBox("AddPages Out of memory", MB_OK);
-
-  // The shell had already taken the page; it gives the reference back.
-  ASSERT_EQ(shell.Pages.Count, 1u);
-  DestroyPropertySheetPage(shell.Pages.Pages[0]);
+  // Nothing reached the shell: no empty tab, no reference held for a page.
+  EXPECT_EQ(shell.Pages.Offered, 0u);
+  EXPECT_EQ(TRefParentStandIn::CreateCalls(), 0);
   EXPECT_EQ(shell.Object().ReferenceCount, 1);
 }
 
