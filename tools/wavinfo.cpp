@@ -72,8 +72,28 @@ std::string Number(double value) {
   return std::string(text, result.ptr);
 }
 
+// The path as a line of text shows it: control characters escaped as in JSON,
+// so that a name holding a line break cannot pass for two lines.
+std::string ShownPath(const TPath& path) {
+  std::string shown;
+  for (char c : PathText(path)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20)
+      shown += c;
+    else if (c == '\n')
+      shown += "\\n";
+    else if (c == '\t')
+      shown += "\\t";
+    else if (c == '\r')
+      shown += "\\r";
+    else
+      shown += Hex4(byte);
+  }
+  return shown;
+}
+
 void WriteText(std::ostream& out, const TPath& path, const TInformationTexts& texts) {
-  out << PathText(path) << '\n';
+  out << ShownPath(path) << '\n';
   for (size_t i = 0; i < texts.size(); ++i) {
     std::string caption = Captions[i];
     caption.resize(20, ' '); // one blank after the longest caption
@@ -155,7 +175,7 @@ int RunWavinfo(const std::vector<TPath>& arguments, std::ostream& out, std::ostr
       out << Usage << '\n';
       return ExitAllValid;
     } else {
-      err << "wavinfo: unknown option " << PathText(argument) << '\n' << Usage << '\n';
+      err << "wavinfo: unknown option " << ShownPath(argument) << '\n' << Usage << '\n';
       return ExitUsage;
     }
   }
@@ -172,7 +192,7 @@ int RunWavinfo(const std::vector<TPath>& arguments, std::ostream& out, std::ostr
     TInformationTexts texts = InformationTexts(wav);
     if (!wav.Valid) {
       status = ExitSomeNotValid;
-      err << "wavinfo: " << PathText(*path)
+      err << "wavinfo: " << ShownPath(*path)
           << (read ? ": header not accepted (not RIFF/WAVE with a first fmt chunk and 1 or 2 "
                      "channels)\n"
                    : ": header could not be read (missing, unreadable or too short)\n");

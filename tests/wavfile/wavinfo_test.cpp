@@ -97,6 +97,13 @@ TEST_F(Wavinfo, NamesUnreadableAndRefusedFilesOnStderrAndGoesOn) {
                          "channels)\n");
 }
 
+TEST_F(Wavinfo, ShowsControlCharactersOfAPathEscaped) {
+  TRun run = RunTool({Missing + "\n\t\x01.wav"});
+  EXPECT_EQ(run.Err, "wavinfo: " + Missing +
+                         "\\n\\t\\u0001.wav: header could not be read (missing, unreadable "
+                         "or too short)\n");
+}
+
 TEST_F(Wavinfo, JsonLinePerFile) {
   TRun run = RunTool({"--json", Fact.Path(), Missing});
   EXPECT_EQ(run.Status, ExitSomeNotValid);
