@@ -9,6 +9,8 @@ HINSTANCE ModuleInstance() {
 }
 
 std::string LoadModuleString(UINT id) {
+  // A string resource holds at most 65535 characters; the module's own are
+  // short messages and captions.
   char buffer[1024];
   int length = LoadStringA(ModuleInstance(), id, buffer, sizeof buffer);
   return length > 0 ? std::string(buffer, length) : std::string();
