@@ -67,9 +67,9 @@ publisher="$(resource_string CompanyName)"
 value() {
   local view="$1" key="$2" out
   if [ $# -ge 3 ]; then
-    out="$(wine reg query "$key" /v "$3" /reg:"$view" 2>/dev/null)" || return 0
+    out="$(timeout 30 wine reg query "$key" /v "$3" /reg:"$view" 2>/dev/null)" || return 0
   else
-    out="$(wine reg query "$key" /ve /reg:"$view" 2>/dev/null)" || return 0
+    out="$(timeout 30 wine reg query "$key" /ve /reg:"$view" 2>/dev/null)" || return 0
   fi
   tr -d '\r' <<<"$out" | sed -n 's/^    .*    \(REG_[A-Z_]*\)    \(.*\)$/\1\t\2/p; s/^    .*    \(REG_[A-Z_]*\)$/\1\t/p' | head -1
 }
@@ -82,8 +82,11 @@ expect() {
   [ "$got" = "$(printf '%s\t%s' "${5:-REG_SZ}" "$4")" ] ||
     fail "$2 [${3:-default}] (view $1) is '${got:-missing}', expected ${5:-REG_SZ} '$4'"
 }
-expect_key() { wine reg query "$2" /reg:"$1" >/dev/null 2>&1 || fail "$2 (view $1) is missing"; }
-expect_no_key() { ! wine reg query "$2" /reg:"$1" >/dev/null 2>&1 || fail "$2 (view $1) still exists"; }
+expect_key() { timeout 30 wine reg query "$2" /reg:"$1" >/dev/null 2>&1 || fail "$2 (view $1) is missing"; }
+expect_no_key() {
+  timeout 30 wine reg query "$2" /reg:"$1" >/dev/null 2>&1
+  [ $? = 1 ] || fail "$2 (view $1) still exists (or reg query did not answer)"
+}
 expect_no_value() {
   [ -z "$(value "$1" "$2" "$3")" ] || fail "$2 [$3] (view $1) still exists"
 }
@@ -121,7 +124,7 @@ page_rows() { sed -n '/^rect\t/,/^ready$/{/^rect\t/d; /^ready$/d; p}' "$1"; }
 # check_page SHELL BITS: the shell's Properties dialog shows the page.
 check_page() {
   local output="$work/page-$name-$2.txt"
-  wine "$1" "$sample" --timeout 30 >"$output" 2>&1 || fail "$2-bit shell: shell_properties failed ($?)"
+  timeout 60 wine "$1" "$sample" --timeout 30 >"$output" 2>&1 || fail "$2-bit shell: shell_properties failed ($?)"
   grep -qx "$(printf 'sheet\tProperties for Sample Song.wav')" "$output" ||
     fail "$2-bit shell: no sheet 'Properties for Sample Song.wav': $(head -1 "$output")"
   grep -qx "$(printf 'tabs\tGeneral\tInformation')" "$output" ||
@@ -136,7 +139,7 @@ $expected_rows"
 # check_no_page SHELL BITS: before setup the dialog has Wine's tab alone.
 check_no_page() {
   local output="$work/nopage-$name-$2.txt"
-  wine "$1" "$sample" --timeout 30 >"$output" 2>&1 && fail "$2-bit shell: found a page before setup"
+  timeout 60 wine "$1" "$sample" --timeout 30 >"$output" 2>&1 && fail "$2-bit shell: found a page before setup"
   grep -qx "$(printf 'tabs\tGeneral')" "$output" ||
     fail "$2-bit shell: the tabs before setup are not General alone: $(grep '^tabs' "$output")"
 }
@@ -154,7 +157,7 @@ snapshot() {
   local dir="$1"
   mkdir -p "$dir"
   rm -f "$dir/registry.reg"
-  "$wine64" regedit /E "$(winepath -w "$dir/registry.reg")" >/dev/null 2>&1
+  timeout 60 "$wine64" regedit /E "$(winepath -w "$dir/registry.reg")" >/dev/null 2>&1
   [ -s "$dir/registry.reg" ] || { fail "regedit exported nothing"; return; }
   iconv -f UTF-16LE -t UTF-8 "$dir/registry.reg" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//' |
     awk '/\\$/ { line = line substr($0, 1, length($0) - 1); next }
@@ -367,10 +370,10 @@ compare "$work/$name-before" "$work/$name-after" "after uninstalling"
 new_prefix existing
 other='{5A0B4E3C-8C1D-4E2F-9A3B-7C6D5E4F3A2B}'
 step "$name: .wav is a Sound.Recording with a handler Loudness"
-wine reg add 'HKCR\.wav' /ve /d Sound.Recording /f >/dev/null 2>&1
-wine reg add 'HKCR\.wav' /v 'Content Type' /d audio/wav /f >/dev/null 2>&1
-wine reg add 'HKCR\Sound.Recording' /ve /d 'Wave Sound' /f >/dev/null 2>&1
-wine reg add 'HKCR\Sound.Recording\shellex\PropertySheetHandlers\Loudness' /ve /d "$other" /f >/dev/null 2>&1
+timeout 30 wine reg add 'HKCR\.wav' /ve /d Sound.Recording /f >/dev/null 2>&1 || fail "reg add failed"
+timeout 30 wine reg add 'HKCR\.wav' /v 'Content Type' /d audio/wav /f >/dev/null 2>&1 || fail "reg add failed"
+timeout 30 wine reg add 'HKCR\Sound.Recording' /ve /d 'Wave Sound' /f >/dev/null 2>&1 || fail "reg add failed"
+timeout 30 wine reg add 'HKCR\Sound.Recording\shellex\PropertySheetHandlers\Loudness' /ve /d "$other" /f >/dev/null 2>&1 || fail "reg add failed"
 check_no_page "$shell64" 64
 check_no_page "$shell32" 32
 snapshot "$work/$name-before"
