@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# installer/build.sh X64_DLL X86_DLL SETUP_EXE
+#   Packs the two modules into the setup program with makensis. Version,
+#   publisher and copyright come from the modules' version resource
+#   (extension/tolvane.rc), and makensis checks that both modules carry that
+#   version. With TOLVANE_SIGN_CERT and TOLVANE_SIGN_KEY set, the uninstaller
+#   and the setup program are signed as makensis writes them.
+# installer/build.sh --version
+#   Prints the product version alone.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# rc_value NAME: a string of the version resource.
+rc_value() {
+  sed -n "s/^[[:space:]]*VALUE \"$1\", \"\(.*\)\"[[:space:]]*\$/\1/p" "$root/extension/tolvane.rc" | head -1
+}
+version="$(rc_value ProductVersion)"
+publisher="$(rc_value CompanyName)"
+copyright="$(rc_value LegalCopyright)"
+for value in version publisher copyright; do
+  [ -n "${!value}" ] || { echo "installer: no $value in extension/tolvane.rc" >&2; exit 1; }
+done
+
+if [ "${1:-}" = --version ] && [ $# = 1 ]; then
+  echo "$version"
+  exit 0
+fi
+if [ $# -ne 3 ]; then
+  echo "usage: installer/build.sh X64_DLL X86_DLL SETUP_EXE | --version" >&2
+  exit 2
+fi
+x64="$(realpath "$1")"
+x86="$(realpath "$2")"
+out="$(realpath -m "$3")"
+
+defines=(-DVERSION="$version" -DPUBLISHER="$publisher" -DCOPYRIGHT="$copyright"
+         -DX64_DLL="$x64" -DX86_DLL="$x86" -DOUTFILE="$out")
+if [ -n "${TOLVANE_SIGN_CERT:-}" ] && [ -n "${TOLVANE_SIGN_KEY:-}" ]; then
+  defines+=(-DSIGN_COMMAND="\"$root/installer/sign.sh\" \"%1\"")
+fi
+mkdir -p "$(dirname "$out")"
+makensis -V2 -NOCD -INPUTCHARSET UTF8 "${defines[@]}" "$root/installer/tolvane.nsi" >&2
