@@ -130,6 +130,18 @@ check_no_page() {
     fail "$2-bit shell: the tabs before setup are not General alone: $(grep '^tabs' "$output")"
 }
 
+# After the uninstall and Wine's restart: no page in either shell, and the
+# registry and the files as before setup. A prefix that passed goes.
+expect_as_before_setup() {
+  step "$name: after Wine's restart, no page and all as before setup"
+  restart
+  check_no_page "$shell64" 64
+  check_no_page "$shell32" 32
+  snapshot "$work/$name-after"
+  compare "$work/$name-before" "$work/$name-after" "after uninstalling"
+  [ "$status" = 0 ] && rm -rf "$WINEPREFIX"
+}
+
 # Registry entries a snapshot ignores: the hardware and display device data
 # that Wine's graphics driver makes anew whenever it starts, partly volatile.
 noise='\[HKEY_LOCAL_MACHINE\\(Hardware|System\\CurrentControlSet\\(Control\\(Class|DeviceClasses|Video|ServiceCurrent)|Hardware Profiles\\Current\\System\\CurrentControlSet\\Control\\Video))[]\\]'
@@ -300,6 +312,7 @@ cmp -s "$broken/PELLMORE.DLL" "$x86_dll" && fail "could not break the 32-bit mod
 "$root/installer/build.sh" "$x64_dll" "$broken/PELLMORE.DLL" "$broken/setup-broken.exe" 2>"$broken/makensis.log" ||
   { cat "$broken/makensis.log"; fail "makensis failed"; }
 
+
 # -- A fresh system ----------------------------------------------------------
 new_prefix fresh
 step "$name: before setup"
@@ -344,13 +357,7 @@ expect_no_key 64 'HKCR\PELLMORE.TTolvane'
 expect_no_key 64 'HKCR\.wav'
 expect_no_key 64 'HKCR\WAV.File'
 
-step "$name: after Wine's restart, no page and all as before setup"
-restart
-check_no_page "$shell64" 64
-check_no_page "$shell32" 32
-snapshot "$work/$name-after"
-compare "$work/$name-before" "$work/$name-after" "after uninstalling"
-[ "$status" = 0 ] && rm -rf "$WINEPREFIX"
+expect_as_before_setup
 
 # -- .wav names a file type with a handler of its own ------------------------
 new_prefix existing
@@ -379,13 +386,7 @@ expect 64 'HKCR\Sound.Recording' "" "Wave Sound"
 expect 64 'HKCR\Sound.Recording\shellex\PropertySheetHandlers\Loudness' "" "$other"
 expect_no_key 64 'HKCR\Sound.Recording\shellex\PropertySheetHandlers\Tolvane'
 
-step "$name: after Wine's restart, no page and all as before setup"
-restart
-check_no_page "$shell64" 64
-check_no_page "$shell32" 32
-snapshot "$work/$name-after"
-compare "$work/$name-before" "$work/$name-after" "after uninstalling"
-[ "$status" = 0 ] && rm -rf "$WINEPREFIX"
+expect_as_before_setup
 
 echo "time: the round trip took $(seconds $(($(now_ms) - test_start))) s"
 [ "$status" = 0 ] && echo "installer round trip: all checks passed"
