@@ -1,5 +1,6 @@
 #include "registration.h"
 
+#include "ansi_text.h"
 #include "exceptions.h"
 #include "module.h"
 #include "registry_key.h"
@@ -11,24 +12,6 @@ struct TCoTaskMemFree {
   void operator()(LPOLESTR text) const { CoTaskMemFree(text); }
 };
 using TCoTaskString = TUniqueHandle<LPOLESTR, nullptr, TCoTaskMemFree>;
-
-std::string ToAnsi(const wchar_t* text) {
-  int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1)
-    return std::string();
-  std::string result(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, &result[0], size, nullptr, nullptr);
-  result.resize(static_cast<std::size_t>(size - 1));
-  return result;
-}
-
-std::wstring FromAnsi(const std::string& text) {
-  int size = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-  std::wstring result(size_t(size > 0 ? size : 0), L'\0');
-  if (size > 0)
-    MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), result.data(), size);
-  return result;
-}
 
 void CheckRegistryResult(LONG result) {
   if (result != ERROR_SUCCESS)
@@ -46,17 +29,26 @@ TRegKey CreateKeyForValue(const std::string& key) {
   return handle;
 }
 
+// The short form of a path, when there is one of at most `longest`
+// characters; else nothing.
+template <class Char, class ShortPath>
+std::basic_string<Char> ShortForm(const std::basic_string<Char>& path, ShortPath shortPathOf,
+                                  DWORD longest) {
+  Char shortPath[MAX_PATH + 1];
+  DWORD length = shortPathOf(path.c_str(), shortPath, longest + 1);
+  if (length == 0 || length > longest)
+    return {};
+  return std::basic_string<Char>(shortPath, length);
+}
+
 // The short form of a path that holds a blank, when there is one within the
 // classic path length; else the path itself.
 template <class Char, class ShortPath>
 std::basic_string<Char> WithoutBlanks(const std::basic_string<Char>& path, ShortPath shortPathOf) {
   if (path.find(Char(' ')) == std::basic_string<Char>::npos)
     return path;
-  Char shortPath[MAX_PATH + 1];
-  DWORD length = shortPathOf(path.c_str(), shortPath, MAX_PATH + 1);
-  if (length == 0 || length > MAX_PATH)
-    return path;
-  return std::basic_string<Char>(shortPath, length);
+  std::basic_string<Char> shortPath = ShortForm(path, shortPathOf, MAX_PATH);
+  return shortPath.empty() ? path : shortPath;
 }
 
 } // namespace
@@ -96,9 +88,8 @@ TModulePath RegisteredModulePath(const std::string& ansiPath, const std::wstring
     return {std::string(), WithoutBlanks(widePath, GetShortPathNameW)};
   // COM reads a server path into MAX_PATH characters: only a short form that
   // fits can be loaded.
-  wchar_t shortPath[MAX_PATH];
-  DWORD length = GetShortPathNameW(widePath.c_str(), shortPath, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
+  std::wstring shortPath = ShortForm(widePath, GetShortPathNameW, MAX_PATH - 1);
+  if (shortPath.empty())
     throw EOleError(LoadModuleString(SCreateRegKeyError));
-  return {std::string(), std::wstring(shortPath, length)};
+  return {std::string(), shortPath};
 }

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "ansi_text.h"
 #include "exceptions.h"
 #include "message_box.h"
 #include "module.h"
@@ -32,36 +33,14 @@ constexpr int TitleRoom = 255;
 
 using TStgMedium = TUniqueStruct<STGMEDIUM, ReleaseStgMedium>;
 
-// The extension of a path: from its last "." to the end, or empty when a
-// "\" or ":" comes after the last "." (or there is no "." at all). Walks
-// characters, not bytes, so a double-byte trail byte is never taken for "\".
-std::string ExtensionOf(const std::string& path) {
-  const char* last = nullptr;
-  for (const char* p = path.c_str(); *p; p = CharNextA(p))
-    if (*p == '.' || *p == '\\' || *p == ':')
-      last = p;
-  if (!last || *last != '.')
-    return {};
-  return std::string(last);
-}
-
-// The same for a UTF-16 path, which has no double-byte characters.
-std::wstring ExtensionOf(const std::wstring& path) {
+// The extension of a path, lower-cased by the system's rules, is ".wav". The
+// extension runs from the last "." to the end; a "\" or ":" after it, or no
+// "." at all, leaves none.
+bool HasWavExtension(const std::wstring& path) {
   std::size_t last = path.find_last_of(L".\\:");
   if (last == std::wstring::npos || path[last] != L'.')
-    return {};
-  return path.substr(last);
-}
-
-// The extension, lower-cased by the system's rules, is ".wav".
-bool HasWavExtension(const std::string& path) {
-  std::string extension = ExtensionOf(path);
-  CharLowerBuffA(extension.data(), static_cast<DWORD>(extension.size()));
-  return extension == ".wav";
-}
-
-bool HasWavExtension(const std::wstring& path) {
-  std::wstring extension = ExtensionOf(path);
+    return false;
+  std::wstring extension = path.substr(last);
   CharLowerBuffW(extension.data(), static_cast<DWORD>(extension.size()));
   return extension == L".wav";
 }
@@ -110,7 +89,7 @@ HRESULT TTolvane::TakeSelection(HDROP drop) {
 
   // The ANSI name may be cut, or hold "?" for what its code page lacks: the
   // full UTF-16 name decides.
-  const bool wav = WideFileName.empty() ? HasWavExtension(FileName) : HasWavExtension(WideFileName);
+  const bool wav = HasWavExtension(WideFileName.empty() ? FromAnsi(FileName) : WideFileName);
   return wav ? S_OK : E_FAIL;
 }
 

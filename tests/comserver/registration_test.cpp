@@ -240,14 +240,14 @@ TEST(RegisteredModulePath, FailsWhenNoFormNamesTheModule) {
 
 TEST(RegisteredModulePath, APathWithABlankBecomesItsShortFormInEitherForm) {
   TBlankPathFile file;
-  const std::string ansi = RegisteredModulePath(file.Path, Widened(file.Path)).Ansi;
+  const std::string ansi = RegisteredModulePath(file.Path, FromAnsi(file.Path)).Ansi;
   EXPECT_EQ(ansi.find(' '), std::string::npos) << ansi;
   char longPath[MAX_PATH];
   DWORD length = GetLongPathNameA(ansi.c_str(), longPath, MAX_PATH);
   EXPECT_EQ(std::string(longPath, length), file.Path);
   // The same file named by a path the ANSI one does not match.
-  const std::wstring wide = RegisteredModulePath("", Widened(file.Path)).Wide;
-  EXPECT_TRUE(wide == Widened(ansi));
+  const std::wstring wide = RegisteredModulePath("", FromAnsi(file.Path)).Wide;
+  EXPECT_TRUE(wide == FromAnsi(ansi));
 }
 
 struct TEntriesCase {
@@ -368,7 +368,7 @@ TEST_F(RegistrySandboxTest, AModulePathWithABlankIsRegisteredInItsShortForm) {
   auto factory = MakeFactory("TTestObject", tmApartment);
   factory->UpdateRegistration(true);
   const std::string stored = Tree().Values.at(ServerKey + "|");
-  EXPECT_EQ(stored, RegisteredModulePath(file.Path, Widened(file.Path)).Ansi);
+  EXPECT_EQ(stored, RegisteredModulePath(file.Path, FromAnsi(file.Path)).Ansi);
   EXPECT_EQ(stored.find(' '), std::string::npos) << stored;
   // The base name of the program identifier comes from the long path.
   EXPECT_EQ(Tree().Values.at(ClassKey + "\\ProgID|"), "Sample Module.TTestObject");

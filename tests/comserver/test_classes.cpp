@@ -150,11 +150,3 @@ std::vector<std::string> TEventLog::Events() {
   std::lock_guard<std::mutex> guard(FMutex);
   return FEvents;
 }
-
-std::wstring Widened(const std::string& text) {
-  int size = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-  std::wstring wide(size_t(size > 0 ? size : 0), L'\0');
-  if (size > 0)
-    MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), size);
-  return wide;
-}

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "ansi_text.h"
 #include "class_factory.h"
 #include "com_object.h"
 #include "message_box.h"
@@ -57,9 +58,6 @@ public:
   static std::string Message;
 };
 
-// The text in UTF-16, read in the ANSI code page.
-std::wstring Widened(const std::string& text);
-
 // A server object with counters of its own and a module path of the test's
 // choosing.
 class TFakeServer : public TComServerObject {
@@ -73,7 +71,7 @@ public:
   std::string ServerKeyName() override { return "InprocServer32"; }
   std::string ServerBaseName() override { return BaseNameOfPath(Path); }
   // The ANSI path widened, unless the test sets another.
-  std::wstring ServerFileWidePath() override { return WidePath ? *WidePath : Widened(Path); }
+  std::wstring ServerFileWidePath() override { return WidePath ? *WidePath : FromAnsi(Path); }
 
   std::string Path;
   std::optional<std::wstring> WidePath;

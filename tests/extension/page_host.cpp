@@ -54,7 +54,7 @@ int Run(int argc, wchar_t** argv) {
 
   std::wstring name = argv[1];
   name = name.substr(name.find_last_of(L"\\/") + 1);
-  std::string caption = "Properties for " + AnsiOf(name);
+  std::string caption = "Properties for " + ToAnsi(name);
   TModelessSheet sheet(pages.Pages, pages.Count, caption.c_str());
   HWND page = sheet.Page(0);
   if (!page) {

@@ -293,7 +293,7 @@ TEST_F(InformationPageTest, ANameOutsideTheAnsiCodePageStillShowsItsValues) {
   ASSERT_EQ(open.Result, S_OK);
   ASSERT_NE(open.Page(), nullptr);
 
-  EXPECT_EQ(open.Object->FileName, AnsiOf(path)) << "FileName stays as the selection gives it";
+  EXPECT_EQ(open.Object->FileName, ToAnsi(path)) << "FileName stays as the selection gives it";
   EXPECT_EQ(GetFileAttributesA(open.Object->FileName.c_str()), INVALID_FILE_ATTRIBUTES)
       << "the ANSI name does not reach the file";
   EXPECT_EQ(ValueTexts(open.Page()), CanonicalTexts);

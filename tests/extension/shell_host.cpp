@@ -175,11 +175,3 @@ std::vector<std::string> ValueTexts(HWND page) {
     texts.push_back(ControlText(page, id));
   return texts;
 }
-
-std::string AnsiOf(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string ansi(size > 0 ? size - 1 : 0, '\0');
-  if (size > 1)
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, ansi.data(), size, nullptr, nullptr);
-  return ansi;
-}

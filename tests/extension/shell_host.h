@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ansi_text.h"
 #include "drop_files_data_object.h"
 
 class TComObjectFactory;
@@ -79,5 +80,3 @@ std::string WindowText(HWND window);
 std::string ControlText(HWND dialog, int id);
 // The seven value texts of an Information page, controls 1000 to 1006.
 std::vector<std::string> ValueTexts(HWND page);
-// The path in the ANSI code page, as DragQueryFileA gives it.
-std::string AnsiOf(const std::wstring& text);

@@ -79,8 +79,8 @@ TEST_F(TolvaneTest, InitializeAcceptsExactlyOneFileWhoseExtensionIsDotWavInAnyCa
       {"extension after a drive colon", {L"C:song.wav"}, S_OK, "C:song.wav", 1},
       {"two .wav files", {L"C:\\a.wav", L"C:\\b.wav"}, E_FAIL, "", 2},
       // The extension comes from the whole name, FileName holds what fits.
-      {"long .wav name", {LongPath(L"f.wav")}, S_OK, AnsiOf(LongPath(L"f.wav")).substr(0, 261), 1},
-      {"long name cut after .wav", {wavTxt}, E_FAIL, AnsiOf(wavTxt).substr(0, 261), 1},
+      {"long .wav name", {LongPath(L"f.wav")}, S_OK, ToAnsi(LongPath(L"f.wav")).substr(0, 261), 1},
+      {"long name cut after .wav", {wavTxt}, E_FAIL, ToAnsi(wavTxt).substr(0, 261), 1},
   };
   for (const TSelectionCase& c : cases) {
     SCOPED_TRACE(c.Name);

@@ -1,0 +1,11 @@
+// Text between the system's ANSI code page and UTF-16.
+#pragma once
+
+#include <string>
+
+// The text in the ANSI code page; what the code page lacks becomes its
+// best-fit or default character.
+std::string ToAnsi(const std::wstring& text);
+
+// The ANSI text in UTF-16.
+std::wstring FromAnsi(const std::string& text);
