@@ -55,7 +55,7 @@ struct TClassesEntry {
   std::string Key;
   std::string ValueName;
   std::string Data;
-  std::wstring WideData; // written instead of Data when set
+  std::wstring WideData = {}; // written instead of Data when set
 };
 
 } // namespace
@@ -103,15 +103,15 @@ void TComObjectFactory::UpdateRegistration(bool registering) {
     const TModulePath module =
         RegisteredModulePath(ServerObject->ServerFilePath(), ServerObject->ServerFileWidePath());
     std::vector<TClassesEntry> entries = {
-        {classKey, "", ClassDescription, std::wstring()},
+        {classKey, "", ClassDescription},
         {serverKey, "", module.Ansi, module.Wide},
     };
     if (ThreadingModel != tmSingle)
-      entries.push_back({serverKey, "ThreadingModel", ThreadingModelName(ThreadingModel), {}});
+      entries.push_back({serverKey, "ThreadingModel", ThreadingModelName(ThreadingModel)});
     if (!progId.empty()) {
-      entries.push_back({progId, "", ClassDescription, {}});
-      entries.push_back({progId + "\\Clsid", "", classId, {}});
-      entries.push_back({classKey + "\\ProgID", "", progId, {}});
+      entries.push_back({progId, "", ClassDescription});
+      entries.push_back({progId + "\\Clsid", "", classId});
+      entries.push_back({classKey + "\\ProgID", "", progId});
     }
     for (const TClassesEntry& entry : entries) {
       if (entry.WideData.empty())
@@ -165,7 +165,6 @@ STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void
   } catch (...) {
     // A descendant's lookup failed: not a creation failure, nothing to show.
     *ppv = nullptr;
-    result = CurrentExceptionResult(E_UNEXPECTED, E_UNEXPECTED);
   }
   // Nobody took a reference: the object would otherwise never die.
   if (object->ReferenceCount == 0)
