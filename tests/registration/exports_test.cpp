@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ansi_text.h"
 #include "class_id.h"
 #include "drop_files_data_object.h"
 #include "import_patch.h"
@@ -155,6 +156,13 @@ public:
   using PellmoreExports::GetFactory;
   using PellmoreExports::LockServer;
   using PellmoreExports::NewExtension;
+
+  // Gives back the only reference on `held`; nothing when none was taken.
+  static std::function<void()> ReleaseOf(IUnknown* held) {
+    if (!held)
+      return nullptr;
+    return [held] { EXPECT_EQ(held->Release(), 0u); };
+  }
 };
 
 TEST_P(KeepsTheModuleLoaded, UntilItIsGivenBack) {
@@ -172,18 +180,12 @@ TEST_P(KeepsTheModuleLoaded, UntilItIsGivenBack) {
 INSTANTIATE_TEST_SUITE_P(
     DllCanUnloadNow, KeepsTheModuleLoaded,
     ::testing::Values(TKeepLoaded{"FactoryReference",
-                                  [](KeepsTheModuleLoaded& test) -> std::function<void()> {
-                                    IClassFactory* factory = test.GetFactory();
-                                    if (!factory)
-                                      return nullptr;
-                                    return [factory] { EXPECT_EQ(factory->Release(), 0u); };
+                                  [](KeepsTheModuleLoaded& test) {
+                                    return KeepsTheModuleLoaded::ReleaseOf(test.GetFactory());
                                   }},
                       TKeepLoaded{"LiveObject",
-                                  [](KeepsTheModuleLoaded& test) -> std::function<void()> {
-                                    IShellExtInit* init = test.NewExtension();
-                                    if (!init)
-                                      return nullptr;
-                                    return [init] { EXPECT_EQ(init->Release(), 0u); };
+                                  [](KeepsTheModuleLoaded& test) {
+                                    return KeepsTheModuleLoaded::ReleaseOf(test.NewExtension());
                                   }},
                       TKeepLoaded{"ServerLock",
                                   [](KeepsTheModuleLoaded& test) -> std::function<void()> {
@@ -206,14 +208,6 @@ std::string TempWavPath() {
          ".wav";
 }
 
-std::wstring WideOf(const std::string& text) {
-  int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring wide(size > 0 ? size - 1 : 0, L'\0');
-  if (size > 1)
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
-  return wide;
-}
-
 TEST_F(PellmoreExports, AnOpenPageKeepsTheModuleLoadedUntilItIsDestroyed) {
   TRefParentStandIn standIn(Module.Handle());
   ASSERT_TRUE(standIn.Active()) << "the module imports the two comctl32 page functions";
@@ -221,7 +215,7 @@ TEST_F(PellmoreExports, AnOpenPageKeepsTheModuleLoadedUntilItIsDestroyed) {
 
   const std::string wav = TempWavPath();
   ASSERT_TRUE(TWavBuilder().WriteTo(wav, 176400));
-  TDropDataObject selection({WideOf(wav)});
+  TDropDataObject selection({FromAnsi(wav)});
 
   IShellExtInit* init = NewExtension();
   ASSERT_NE(init, nullptr);
