@@ -7,6 +7,13 @@
 #include "tolvane_factory.h"
 #include "wavfile.h"
 
+// The C++ runtime's own release of the memory it keeps for the life of the
+// module: the reserve it throws exceptions from when the heap is exhausted.
+// It has no destructor, so without this call every unload loses it.
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
+
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   try {
     switch (reason) {
@@ -20,8 +27,10 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
       // inside the factory list's lock, which the teardown would then wait
       // for forever; its memory goes with it anyway. Only an unload
       // (FreeLibrary, reserved null) tears the module down.
-      if (!reserved)
+      if (!reserved) {
         StopComServer();
+        __gnu_cxx::__freeres();
+      }
       break;
     default:
       break;
