@@ -4,9 +4,9 @@ set(CMAKE_SYSTEM_NAME Windows)
 
 # The thread model of the compiler and its runtime. posix for the test
 # builds: the win32 one has no std::thread or std::mutex, which GoogleTest
-# needs. win32 for the release DLLs: with posix the exception runtime itself
-# brings in winpthreads, 30 KiB that also cost an i686 process one TLS index
-# for every load of the DLL.
+# needs. win32 for the DLL, which only the release trees build: with posix the
+# exception runtime itself brings in winpthreads, 30 KiB that also cost an
+# i686 process one TLS index for every load of the DLL.
 if(NOT TOLVANE_MINGW_THREADS)
   set(TOLVANE_MINGW_THREADS posix)
 endif()
