@@ -14,18 +14,18 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "ansi_text.h"
 #include "class_id.h"
 #include "drop_files_data_object.h"
+#include "pellmore_module.h"
+#include "property_sheet.h"
 #include "wav_builder.h"
 
 namespace {
-
-using TDllGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
-using TDllCanUnloadNow = HRESULT(STDAPICALLTYPE*)();
 
 // The heap may still grow while the first cycles settle it.
 constexpr int WarmUpCycles = 100;
@@ -58,93 +58,54 @@ SIZE_T PrivateBytes() {
   return total;
 }
 
-std::wstring BesideThisProgram(const wchar_t* name) {
-  std::wstring path(MAX_PATH, L'\0');
-  path.resize(GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
-  return path.substr(0, path.find_last_of(L'\\') + 1) + name;
-}
-
-template <typename T> T Export(HMODULE module, const char* name) {
-  // Through void (*)(), which converts to every function type without a
-  // -Wcast-function-type warning.
-  return reinterpret_cast<T>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-BOOL CALLBACK KeepPage(HPROPSHEETPAGE page, LPARAM pages) {
-  reinterpret_cast<std::vector<HPROPSHEETPAGE>*>(pages)->push_back(page);
-  return TRUE;
-}
-
-// Shows the page in a modeless sheet, lets it initialise and closes it.
-bool ShowAndClose(HPROPSHEETPAGE page) {
-  PROPSHEETHEADERA header{};
-  header.dwSize = sizeof header;
-  header.dwFlags = PSH_MODELESS | PSH_NOAPPLYNOW;
-  header.pszCaption = "Properties";
-  header.nPages = 1;
-  header.phpage = &page;
-  auto sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
-  if (!sheet)
-    return false;
-  const bool shown = PropSheet_GetCurrentPageHwnd(sheet) != nullptr;
-  for (MSG message; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);)
-    DispatchMessageA(&message);
-  DestroyWindow(sheet);
-  return shown;
-}
-
 // One load, page and unload; false, with a message, when a step failed.
-bool Cycle(const std::wstring& dll, TDropDataObject& selection, bool show) {
-  HMODULE module = LoadLibraryW(dll.c_str());
-  if (!module) {
-    std::printf("LoadLibrary failed: %lu\n", GetLastError());
-    return false;
-  }
-  auto getClassObject = Export<TDllGetClassObject>(module, "DllGetClassObject");
-  auto canUnloadNow = Export<TDllCanUnloadNow>(module, "DllCanUnloadNow");
+bool Cycle(TDropDataObject& selection, bool show) {
+  TPellmoreModule module;
   IClassFactory* factory = nullptr;
   IShellExtInit* init = nullptr;
   IShellPropSheetExt* sheetExt = nullptr;
-  std::vector<HPROPSHEETPAGE> pages;
+  TPageList pages;
   bool ok =
-      getClassObject && canUnloadNow &&
-      getClassObject(CLSID_Tolvane, IID_IClassFactory, reinterpret_cast<void**>(&factory)) == S_OK &&
+      module.DllGetClassObject(CLSID_Tolvane, IID_IClassFactory,
+                               reinterpret_cast<void**>(&factory)) == S_OK &&
       factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)) == S_OK &&
       init->Initialize(nullptr, &selection, nullptr) == S_OK &&
       init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&sheetExt)) == S_OK &&
-      sheetExt->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)) == S_OK && pages.size() == 1;
-  if (ok) {
-    ok = show ? ShowAndClose(pages[0]) : DestroyPropertySheetPage(pages[0]);
-    pages.clear();
+      sheetExt->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages)) == S_OK && pages.Count == 1;
+  if (ok && show) {
+    TModelessSheet sheet(pages.Pages, 1, "Properties");
+    ok = sheet.CurrentPage() != nullptr;
+  } else if (ok) {
+    ok = DestroyPropertySheetPage(pages.Pages[0]);
+  } else {
+    for (UINT i = 0; i < pages.Count; ++i)
+      DestroyPropertySheetPage(pages.Pages[i]);
   }
-  for (HPROPSHEETPAGE page : pages)
-    DestroyPropertySheetPage(page);
   for (IUnknown* object : {static_cast<IUnknown*>(sheetExt), static_cast<IUnknown*>(init),
                            static_cast<IUnknown*>(factory)})
     if (object)
       object->Release();
   if (!ok)
     std::printf("creating, initialising, adding or showing the page failed\n");
-  else if (canUnloadNow() != S_OK) {
+  else if (module.DllCanUnloadNow() != S_OK) {
     std::printf("DllCanUnloadNow did not answer S_OK with nothing alive\n");
     ok = false;
   }
-  FreeLibrary(module);
   return ok;
 }
 
-bool Loaded(const std::wstring& dll) {
+bool Loaded(const std::string& dll) {
   HMODULE module = nullptr;
-  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, dll.c_str(), &module);
+  return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, dll.c_str(), &module);
 }
 
 } // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int main(int argc, char** argv) {
   if (argc != 2)
     return 2;
-  const int cycles = _wtoi(argv[1]);
-  const std::wstring dll = BesideThisProgram(L"PELLMORE.DLL");
+  const int cycles = std::atoi(argv[1]);
+  const std::string dll = BuiltModulePath();
   InitCommonControls();
   // A shell has these loaded for good; without them every cycle would also
   // load and unload what the module imports.
@@ -164,8 +125,13 @@ int wmain(int argc, wchar_t** argv) {
   int stillLoaded = 0;
   int failed = 0;
   for (int cycle = 1; cycle <= cycles && !failed; ++cycle) {
-    if (!Cycle(dll, selection, cycle % ShowEvery == 0))
+    try {
+      if (!Cycle(selection, cycle % ShowEvery == 0))
+        failed = cycle;
+    } catch (const std::runtime_error& e) {
+      std::printf("%s\n", e.what());
       failed = cycle;
+    }
     if (Loaded(dll))
       ++stillLoaded;
     if (cycle == WarmUpCycles)
