@@ -24,5 +24,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
-# Debian's wine hands PE32+ programs to the 64-bit loader by itself.
+# Test programs run under Wine; the x86-64 toolchain names its own loader.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
