@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# installer/build.sh X64_DLL X86_DLL SETUP_EXE
+# installer/build.sh [--version VERSION] [--define NAME[=VALUE]]... X64_DLL X86_DLL SETUP_EXE
 #   Packs the two modules into the setup program with makensis. Version,
 #   publisher and copyright come from the modules' version resource
 #   (extension/tolvane.rc), and makensis checks that both modules carry that
 #   version. With TOLVANE_SIGN_CERT and TOLVANE_SIGN_KEY set, the uninstaller
 #   and the setup program are signed as makensis writes them.
+#   For tests: --version packs modules that carry another version (a later
+#   one, to try an upgrade); --define passes a define to makensis (see the
+#   head of installer/tolvane.nsi).
 # installer/build.sh --version
 #   Prints the product version alone.
 set -euo pipefail
@@ -25,8 +28,16 @@ if [ "${1:-}" = --version ] && [ $# = 1 ]; then
   echo "$version"
   exit 0
 fi
+extra=()
+while [ $# -gt 3 ]; do
+  case "$1" in
+    --version) version="$2"; shift 2 ;;
+    --define) extra+=(-D"$2"); shift 2 ;;
+    *) break ;;
+  esac
+done
 if [ $# -ne 3 ]; then
-  echo "usage: installer/build.sh X64_DLL X86_DLL SETUP_EXE | --version" >&2
+  echo "usage: installer/build.sh [--version VERSION] [--define NAME[=VALUE]]... X64_DLL X86_DLL SETUP_EXE | --version" >&2
   exit 2
 fi
 x64="$(realpath "$1")"
@@ -34,7 +45,7 @@ x86="$(realpath "$2")"
 out="$(realpath -m "$3")"
 
 defines=(-DVERSION="$version" -DPUBLISHER="$publisher" -DCOPYRIGHT="$copyright"
-         -DX64_DLL="$x64" -DX86_DLL="$x86" -DOUTFILE="$out")
+         -DX64_DLL="$x64" -DX86_DLL="$x86" -DOUTFILE="$out" "${extra[@]}")
 if [ -n "${TOLVANE_SIGN_CERT:-}" ] && [ -n "${TOLVANE_SIGN_KEY:-}" ]; then
   defines+=(-DSIGN_COMMAND="\"$root/installer/sign.sh\" \"%1\"")
 fi
