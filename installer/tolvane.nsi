@@ -4,12 +4,17 @@
 ; makensis -DVERSION=1.1.0.0 -DPUBLISHER=... -DCOPYRIGHT=... \
 ;          -DX64_DLL=path -DX86_DLL=path -DOUTFILE=path tolvane.nsi
 ; Optional: -DSIGN_COMMAND='command "%1"' signs the uninstaller and the
-; installer once they are written.
+; installer once they are written. For tests: -DREGISTER_TIMEOUT_MS=n ends
+; a registration after n ms, -DONE_AT_A_TIME_MS=n gives up waiting for
+; another setup after n ms (both 60 s otherwise); -DTEST_NO_CHECKS skips the
+; registry checks before registering, to see what happens without them.
 ;
-; Unregistering keeps the ".wav" file type, the "shellex" keys and the
-; approval, since other handlers may rely on them. Setup notes which of those
-; it created itself (private values of its Add/Remove Programs entry), and
-; the uninstaller removes exactly those, when nothing else uses them.
+; Setup over an installed Tolvane (any version) updates it in place: the
+; modules are replaced, also while programs hold them, and the record of
+; what the first setup created stays. Unregistering keeps the ".wav" file
+; type, the "shellex" keys and the approval, since other handlers may rely
+; on them; the uninstaller removes exactly those the first setup created,
+; when nothing else uses them (installer/include/record.nsh).
 
 Unicode true
 SetCompressor /SOLID lzma
@@ -60,29 +65,23 @@ ManifestSupportedOS all
 !define EXTENSIONS_KEY "Software\Microsoft\Windows\CurrentVersion\Shell Extensions"
 !define APPROVED_KEY "${EXTENSIONS_KEY}\Approved"
 
-; What setup created and the uninstaller may take away again: bits of the
-; private value TolvaneCreated.
-!define CREATED_WAV_KEY 1
-!define CREATED_WAV_DEFAULT 2
-!define CREATED_TYPE_KEY 4
-!define CREATED_SHELLEX_KEY 8
-!define CREATED_HANDLERS_KEY 16
-!define CREATED_APPROVAL_64 32
-!define CREATED_APPROVAL_32 64
-!define CREATED_APPROVED_KEY_64 128
-!define CREATED_APPROVED_KEY_32 256
-!define CREATED_EXTENSIONS_KEY_64 512
-!define CREATED_EXTENSIONS_KEY_32 1024
-; Registration gives these keys an empty default value, also when they exist.
-!define CREATED_SHELLEX_DEFAULT 2048
-!define CREATED_HANDLERS_DEFAULT 4096
-; Every bit but CREATED_WAV_DEFAULT, which is not told by existence alone.
-!define CREATED_BY_EXISTENCE 0x1FFD
+!addincludedir "${__FILEDIR__}\include"
+!include one_at_a_time.nsh
+!include record.nsh
+!include module.nsh
+; DirX64 is empty on 32-bit Windows.
+${ModuleVars} X64
+${ModuleVars} X86
+!ifndef TEST_NO_CHECKS
+  !include checks.nsh
+!endif
+!include pending.nsh
+!include entry.nsh
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
-; Both folders are fixed: each architecture's modules live in its own
-; Program Files.
+; Both folders are fixed (/D= is not supported): each architecture's module
+; lives in its own Program Files.
 InstallDir "$PROGRAMFILES\${PRODUCT}"
 ShowInstDetails show
 ShowUninstDetails show
@@ -108,140 +107,34 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
-Var Dir64        ; folder of the x64 module; empty on 32-bit Windows
-Var Dir32        ; folder of the x86 module
-Var Registered64 ; regsvr32 ran for the module (1), also when it failed
-Var Registered32
-Var Created      ; CREATED_* bits
-Var Existed      ; the same bits for what was there before registration
-Var FileType     ; the file type .wav names once the module is registered
-Var WavDefaultBefore
-Var HadWavDefault
-; Key existence before registration, for the type .wav named then (Named*)
-; and for the type registration writes when it names none (Default*).
-Var NamedType
-Var NamedTypeKeys
-Var DefaultTypeKeys
-
 ; ---------------------------------------------------------------------------
-; Shared by setup (its roll-back) and the uninstaller.
+; Shared by setup and the uninstaller.
 
-; KeyState ROOT KEY OUT: OUT = 0 when the key is missing, 1 when it is there
-; and holds nothing but an empty default value, 2 otherwise.
-!macro KeyState ROOT KEY OUT
-  Push $R9
-  ClearErrors
-  EnumRegKey $R9 ${ROOT} "${KEY}" 0
-  ${If} ${Errors}
-    StrCpy ${OUT} 0
-  ${ElseIf} $R9 != ""
-    StrCpy ${OUT} 2
+!macro DefineBoth PREFIX
+Function ${PREFIX}Folders
+  ${If} ${RunningX64}
+    StrCpy $DirX64 "$PROGRAMFILES64\${PRODUCT}"
+    StrCpy $DirX86 "$PROGRAMFILES32\${PRODUCT}"
   ${Else}
-    StrCpy ${OUT} 1
-    ; The default value has the empty name, so the index also tells.
-    ClearErrors
-    EnumRegValue $R9 ${ROOT} "${KEY}" 0
-    ${IfNot} ${Errors}
-      ${If} $R9 != ""
-        StrCpy ${OUT} 2
-      ${Else}
-        EnumRegValue $R9 ${ROOT} "${KEY}" 1
-        ${IfNot} ${Errors}
-          StrCpy ${OUT} 2
-        ${Else}
-          ReadRegStr $R9 ${ROOT} "${KEY}" ""
-          ${If} ${Errors}
-          ${OrIf} $R9 != ""
-            StrCpy ${OUT} 2
-          ${EndIf}
-        ${EndIf}
-      ${EndIf}
-    ${EndIf}
+    StrCpy $DirX64 ""
+    StrCpy $DirX86 "$PROGRAMFILES\${PRODUCT}"
   ${EndIf}
-  ClearErrors
-  Pop $R9
-!macroend
-
-; KeyExists ROOT KEY BIT: sets BIT in $R8 when the key is there.
-!macro KeyExists ROOT KEY BIT
-  !insertmacro KeyState ${ROOT} "${KEY}" $R7
-  ${If} $R7 <> 0
-    IntOp $R8 $R8 | ${BIT}
+  ; The uninstaller is kept with the module of the system's own architecture.
+  ${If} $DirX64 != ""
+    StrCpy $INSTDIR $DirX64
+  ${Else}
+    StrCpy $INSTDIR $DirX86
   ${EndIf}
-!macroend
+FunctionEnd
 
-; DefaultExists ROOT KEY BIT: sets BIT in $R8 when the key has a default
-; value.
-!macro DefaultExists ROOT KEY BIT
-  ClearErrors
-  ReadRegStr $R7 ${ROOT} "${KEY}" ""
-  ${IfNot} ${Errors}
-    IntOp $R8 $R8 | ${BIT}
-  ${EndIf}
-  ClearErrors
-!macroend
-
-; RemoveDefaultIfCreated ROOT KEY BIT: the empty default value registration
-; gave a key that stays.
-!macro RemoveDefaultIfCreated ROOT KEY BIT
-  IntOp $R7 $Created & ${BIT}
-  ${If} $R7 <> 0
-    ClearErrors
-    ReadRegStr $R7 ${ROOT} "${KEY}" ""
-    ${IfNot} ${Errors}
-    ${AndIf} $R7 == ""
-      DeleteRegValue ${ROOT} "${KEY}" ""
-    ${EndIf}
-    ClearErrors
-  ${EndIf}
-!macroend
-
-; RemoveIfCreatedAndEmpty ROOT KEY BIT
-!macro RemoveIfCreatedAndEmpty ROOT KEY BIT
-  IntOp $R7 $Created & ${BIT}
-  ${If} $R7 <> 0
-    !insertmacro KeyState ${ROOT} "${KEY}" $R7
-    ${If} $R7 = 1
-      DeleteRegKey ${ROOT} "${KEY}"
-    ${EndIf}
-  ${EndIf}
-!macroend
-
-; Unregister: regsvr32 /u of the modules registered; where that fails, their
-; class keys and the handler go without it.
-!macro DefineUnregister PREFIX
+; Unregistering the modules registered; where regsvr32 fails, the handler
+; goes without it.
 Function ${PREFIX}Unregister
   Push $R0
   Push $R1
   StrCpy $R1 0
-  ${If} $Registered64 = 1
-    ${DisableX64FSRedirection}
-    ClearErrors
-    ExecWait '"$WINDIR\System32\regsvr32.exe" /s /u "$Dir64\${MODULE}"' $R0
-    ${If} ${Errors}
-      StrCpy $R0 "not started"
-    ${EndIf}
-    ${EnableX64FSRedirection}
-    ${If} $R0 != 0
-      DetailPrint "Unregistering the x64 ${MODULE} failed ($R0): removing its class keys."
-      SetRegView 64
-      DeleteRegKey HKCR "CLSID\${CLSID}"
-      SetRegView 32
-      StrCpy $R1 1
-    ${EndIf}
-  ${EndIf}
-  ${If} $Registered32 = 1
-    ClearErrors
-    ExecWait '"$SYSDIR\regsvr32.exe" /s /u "$Dir32\${MODULE}"' $R0
-    ${If} ${Errors}
-      StrCpy $R0 "not started"
-    ${EndIf}
-    ${If} $R0 != 0
-      DetailPrint "Unregistering the x86 ${MODULE} failed ($R0): removing its class keys."
-      DeleteRegKey HKCR "CLSID\${CLSID}"
-      StrCpy $R1 1
-    ${EndIf}
-  ${EndIf}
+  ${UnregisterModule} X64
+  ${UnregisterModule} X86
   ${If} $R1 <> 0
   ${AndIf} $FileType != ""
     DeleteRegKey HKCR "${PROGID}"
@@ -255,83 +148,15 @@ Function ${PREFIX}Unregister
   Pop $R0
 FunctionEnd
 !macroend
-!insertmacro DefineUnregister ""
-!insertmacro DefineUnregister "un."
+!insertmacro DefineBoth ""
+!insertmacro DefineBoth "un."
 
-; The approval value and its keys in the current registry view.
-!macro RemoveApproval CREATED_APPROVAL CREATED_APPROVED_KEY CREATED_EXTENSIONS_KEY
-  IntOp $R7 $Created & ${CREATED_APPROVAL}
-  ${If} $R7 <> 0
-    DeleteRegValue HKLM "${APPROVED_KEY}" "${CLSID}"
+!macro CheckSystem
+  ${IfNot} ${AtLeastWinVista}
+    MessageBox MB_ICONSTOP "${PRODUCT} needs Windows Vista or later." /SD IDOK
+    SetErrorLevel 1150 ; ERROR_OLD_WIN_VERSION
+    Quit
   ${EndIf}
-  !insertmacro RemoveIfCreatedAndEmpty HKLM "${APPROVED_KEY}" ${CREATED_APPROVED_KEY}
-  !insertmacro RemoveIfCreatedAndEmpty HKLM "${EXTENSIONS_KEY}" ${CREATED_EXTENSIONS_KEY}
-!macroend
-
-; What unregistration keeps and setup created: the handler's keys, the .wav
-; default value and key, the approval in both views. Needs $Created and
-; $FileType.
-!macro DefineRemoveKeptEntries PREFIX
-Function ${PREFIX}RemoveKeptEntries
-  Push $R7
-  Push $R8
-  ${If} $FileType != ""
-    ; Unregistration takes the handler from the type .wav names then, which
-    ; need not be the one named at setup.
-    ReadRegStr $R8 HKCR "$FileType\shellex\PropertySheetHandlers\${PRODUCT}" ""
-    ${If} $R8 == "${CLSID}"
-      DeleteRegKey HKCR "$FileType\shellex\PropertySheetHandlers\${PRODUCT}"
-    ${EndIf}
-    !insertmacro RemoveIfCreatedAndEmpty HKCR "$FileType\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_KEY}
-    !insertmacro RemoveDefaultIfCreated HKCR "$FileType\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_DEFAULT}
-    !insertmacro RemoveIfCreatedAndEmpty HKCR "$FileType\shellex" ${CREATED_SHELLEX_KEY}
-    !insertmacro RemoveDefaultIfCreated HKCR "$FileType\shellex" ${CREATED_SHELLEX_DEFAULT}
-    !insertmacro RemoveIfCreatedAndEmpty HKCR "$FileType" ${CREATED_TYPE_KEY}
-  ${EndIf}
-  ; The .wav default value only while it still names the type set here.
-  IntOp $R7 $Created & ${CREATED_WAV_DEFAULT}
-  ${If} $R7 <> 0
-    ClearErrors
-    ReadRegStr $R8 HKCR ".wav" ""
-    ${IfNot} ${Errors}
-    ${AndIf} $R8 S== $FileType
-      ${If} $HadWavDefault = 1
-        WriteRegStr HKCR ".wav" "" $WavDefaultBefore
-      ${Else}
-        DeleteRegValue HKCR ".wav" ""
-      ${EndIf}
-    ${EndIf}
-  ${EndIf}
-  !insertmacro RemoveIfCreatedAndEmpty HKCR ".wav" ${CREATED_WAV_KEY}
-  ${If} ${RunningX64}
-    SetRegView 64
-    !insertmacro RemoveApproval ${CREATED_APPROVAL_64} ${CREATED_APPROVED_KEY_64} ${CREATED_EXTENSIONS_KEY_64}
-  ${EndIf}
-  SetRegView 32
-  !insertmacro RemoveApproval ${CREATED_APPROVAL_32} ${CREATED_APPROVED_KEY_32} ${CREATED_EXTENSIONS_KEY_32}
-  ClearErrors
-  Pop $R8
-  Pop $R7
-FunctionEnd
-!macroend
-!insertmacro DefineRemoveKeptEntries ""
-!insertmacro DefineRemoveKeptEntries "un."
-
-!macro DefineFolders PREFIX
-Function ${PREFIX}Folders
-  ${If} ${RunningX64}
-    StrCpy $Dir64 "$PROGRAMFILES64\${PRODUCT}"
-    StrCpy $Dir32 "$PROGRAMFILES32\${PRODUCT}"
-  ${Else}
-    StrCpy $Dir64 ""
-    StrCpy $Dir32 "$PROGRAMFILES\${PRODUCT}"
-  ${EndIf}
-FunctionEnd
-!macroend
-!insertmacro DefineFolders ""
-!insertmacro DefineFolders "un."
-
-!macro CheckAdministrator
   UserInfo::GetAccountType
   Pop $R0
   ${If} $R0 != "admin"
@@ -339,134 +164,45 @@ FunctionEnd
     SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED
     Quit
   ${EndIf}
+  ${OneAtATime}
 !macroend
 
 ; ---------------------------------------------------------------------------
 ; Setup
 
 Function .onInit
-  ${IfNot} ${AtLeastWinVista}
-    MessageBox MB_ICONSTOP "${PRODUCT} needs Windows Vista or later." /SD IDOK
-    SetErrorLevel 1150 ; ERROR_OLD_WIN_VERSION
-    Quit
-  ${EndIf}
-  !insertmacro CheckAdministrator
+  !insertmacro CheckSystem
   Call Folders
-  ; The uninstaller is kept with the module of the system's own architecture.
-  ${If} ${RunningX64}
-    StrCpy $INSTDIR $Dir64
-  ${Else}
-    StrCpy $INSTDIR $Dir32
-  ${EndIf}
 FunctionEnd
 
-; Before anything is registered: which of the entries that unregistration
-; keeps are there already.
-Function RecordState
-  Push $R7
-  Push $R8
-  ClearErrors
-  ReadRegStr $WavDefaultBefore HKCR ".wav" ""
-  ${If} ${Errors}
-    StrCpy $HadWavDefault 0
-  ${Else}
-    StrCpy $HadWavDefault 1
-  ${EndIf}
-  ; The module keeps a type that .wav names, else writes its own.
-  StrCpy $NamedType $WavDefaultBefore
-  StrCpy $NamedTypeKeys 0
-  ${If} $NamedType != ""
-    StrCpy $R8 0
-    !insertmacro KeyExists HKCR "$NamedType" ${CREATED_TYPE_KEY}
-    !insertmacro KeyExists HKCR "$NamedType\shellex" ${CREATED_SHELLEX_KEY}
-    !insertmacro KeyExists HKCR "$NamedType\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_KEY}
-    !insertmacro DefaultExists HKCR "$NamedType\shellex" ${CREATED_SHELLEX_DEFAULT}
-    !insertmacro DefaultExists HKCR "$NamedType\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_DEFAULT}
-    StrCpy $NamedTypeKeys $R8
-  ${EndIf}
-  StrCpy $R8 0
-  !insertmacro KeyExists HKCR "${DEFAULT_FILE_TYPE}" ${CREATED_TYPE_KEY}
-  !insertmacro KeyExists HKCR "${DEFAULT_FILE_TYPE}\shellex" ${CREATED_SHELLEX_KEY}
-  !insertmacro KeyExists HKCR "${DEFAULT_FILE_TYPE}\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_KEY}
-  !insertmacro DefaultExists HKCR "${DEFAULT_FILE_TYPE}\shellex" ${CREATED_SHELLEX_DEFAULT}
-  !insertmacro DefaultExists HKCR "${DEFAULT_FILE_TYPE}\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_DEFAULT}
-  StrCpy $DefaultTypeKeys $R8
-
-  StrCpy $R8 0
-  !insertmacro KeyExists HKCR ".wav" ${CREATED_WAV_KEY}
-  ${If} ${RunningX64}
-    SetRegView 64
-    !insertmacro KeyExists HKLM "${EXTENSIONS_KEY}" ${CREATED_EXTENSIONS_KEY_64}
-    !insertmacro KeyExists HKLM "${APPROVED_KEY}" ${CREATED_APPROVED_KEY_64}
-    ClearErrors
-    ReadRegStr $R7 HKLM "${APPROVED_KEY}" "${CLSID}"
-    ${IfNot} ${Errors}
-      IntOp $R8 $R8 | ${CREATED_APPROVAL_64}
-    ${EndIf}
-  ${EndIf}
-  SetRegView 32
-  !insertmacro KeyExists HKLM "${EXTENSIONS_KEY}" ${CREATED_EXTENSIONS_KEY_32}
-  !insertmacro KeyExists HKLM "${APPROVED_KEY}" ${CREATED_APPROVED_KEY_32}
-  ClearErrors
-  ReadRegStr $R7 HKLM "${APPROVED_KEY}" "${CLSID}"
-  ${IfNot} ${Errors}
-    IntOp $R8 $R8 | ${CREATED_APPROVAL_32}
-  ${EndIf}
-  StrCpy $Existed $R8
-  ClearErrors
-  Pop $R8
-  Pop $R7
-FunctionEnd
-
-; After registration (or a failed attempt): the type .wav names now, and
-; from it which entries were not there before, as CREATED_* bits.
-Function ResolveState
-  Push $R7
-  ClearErrors
-  ReadRegStr $FileType HKCR ".wav" ""
-  ${If} ${Errors}
-    StrCpy $FileType ""
-  ${EndIf}
-  ; The keys of whichever type registration used. An unexpected type counts
-  ; as having existed, so that nothing of it is removed.
-  IntOp $R7 ${CREATED_TYPE_KEY} | ${CREATED_SHELLEX_KEY}
-  IntOp $R7 $R7 | ${CREATED_HANDLERS_KEY}
-  IntOp $R7 $R7 | ${CREATED_SHELLEX_DEFAULT}
-  IntOp $R7 $R7 | ${CREATED_HANDLERS_DEFAULT}
-  ${If} $NamedType != ""
-  ${AndIf} $FileType == $NamedType
-    StrCpy $R7 $NamedTypeKeys
-  ${ElseIf} $FileType == "${DEFAULT_FILE_TYPE}"
-    StrCpy $R7 $DefaultTypeKeys
-  ${EndIf}
-  IntOp $R7 $R7 | $Existed
-  IntOp $R7 $R7 ~
-  IntOp $Created $R7 & ${CREATED_BY_EXISTENCE}
-  ; .wav's default value was set when it was missing or changed.
-  ${If} $FileType != ""
-    ${If} $HadWavDefault = 0
-    ${OrIf} $FileType S!= $WavDefaultBefore
-      IntOp $Created $Created | ${CREATED_WAV_DEFAULT}
-    ${EndIf}
-  ${EndIf}
-  ClearErrors
-  Pop $R7
-FunctionEnd
-
-; Undoes whatever was done so far, after a failed step.
+; Undoes whatever was done so far, after a failed step: a first setup
+; leaves nothing, a setup over an installed version leaves that one.
 Function RollBack
   DetailPrint "Rolling back."
   ; A folder that is the current directory cannot be removed.
   SetOutPath "$TEMP"
-  Call ResolveState
-  Call Unregister
-  Call RemoveKeptEntries
-  ${If} $Dir64 != ""
-    Delete "$Dir64\${MODULE}"
-    RMDir "$Dir64"
+  ${If} $Installed = 0
+    ${RecordAfter}
+    Call Unregister
+    ${RemoveCreated}
   ${EndIf}
-  Delete "$Dir32\${MODULE}"
-  RMDir "$Dir32"
+  ${If} $DirX64 != ""
+    ${RestoreModule} X64
+  ${EndIf}
+  ${RestoreModule} X86
+  ${If} $Installed = 1
+    ${If} $AsideX64 != ""
+      ${RegisterModule} X64 ""
+    ${EndIf}
+    ${If} $AsideX86 != ""
+      ${RegisterModule} X86 ""
+    ${EndIf}
+  ${Else}
+    ${If} $DirX64 != ""
+      RMDir "$DirX64"
+    ${EndIf}
+    RMDir "$DirX86"
+  ${EndIf}
 FunctionEnd
 
 ; Fail MESSAGE: rolls back and ends setup with error level 2.
@@ -478,162 +214,98 @@ FunctionEnd
   Abort "${MESSAGE}"
 !macroend
 
-; A version installed before goes first, through its own uninstaller, so that
-; what it recorded is taken away and not mistaken for the user's.
-Function RemovePrevious
-  Push $R0
-  Push $R1
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
-  ReadRegStr $R0 HKLM "${ARP_KEY}" "InstallLocation"
-  SetRegView 32
-  ${If} $R0 != ""
-  ${AndIf} ${FileExists} "$R0\${UNINSTALLER}"
-    DetailPrint "Removing the installed ${PRODUCT} first."
-    ; _?= runs the uninstaller in place, so that it can be waited for.
-    ClearErrors
-    ExecWait '"$R0\${UNINSTALLER}" /S _?=$R0' $R1
-    ${If} ${Errors}
-    ${OrIf} $R1 != 0
-      MessageBox MB_ICONSTOP "The installed ${PRODUCT} could not be removed ($R1). Restart Windows and run setup again." /SD IDOK
-      SetErrorLevel 2
-      Abort "The installed ${PRODUCT} could not be removed."
-    ${EndIf}
-    Delete "$R0\${UNINSTALLER}"
-    RMDir "$R0"
-  ${EndIf}
-  Pop $R1
-  Pop $R0
-FunctionEnd
-
 Section "Install"
   SetRegView 32
-  Call RemovePrevious
-  Call RecordState
-  StrCpy $Registered64 0
-  StrCpy $Registered32 0
-
-  ${If} $Dir64 != ""
-    SetOutPath "$Dir64"
-    File "/oname=${MODULE}" "${X64_DLL}"
-    StrCpy $Registered64 1
-    ${DisableX64FSRedirection}
-    ClearErrors
-    ExecWait '"$WINDIR\System32\regsvr32.exe" /s "$Dir64\${MODULE}"' $R0
-    ${If} ${Errors}
-      StrCpy $R0 "it did not start"
+  StrCpy $AsideX64 ""
+  StrCpy $AsideX86 ""
+  StrCpy $PlacedX64 0
+  StrCpy $PlacedX86 0
+  StrCpy $RegisteredX64 0
+  StrCpy $RegisteredX86 0
+  ${ReadRecord}
+  ${If} $Installed = 1
+    DetailPrint "Updating the installed ${PRODUCT} in place."
+  ${Else}
+    ${RecordBefore}
+  ${EndIf}
+  !ifndef TEST_NO_CHECKS
+    ${CheckRegistry} $R0
+    ${If} $R0 != ""
+      !insertmacro Fail $R0
     ${EndIf}
-    ${EnableX64FSRedirection}
-    ${If} $R0 != 0
-      !insertmacro Fail "Registering the 64-bit ${MODULE} with regsvr32 failed (exit code $R0)."
+  !endif
+
+  ${If} $DirX64 != ""
+    ${InstallModule} X64
+    ${If} $R0 != ""
+      !insertmacro Fail $R0
     ${EndIf}
   ${EndIf}
-
-  SetOutPath "$Dir32"
-  File "/oname=${MODULE}" "${X86_DLL}"
-  StrCpy $Registered32 1
-  ClearErrors
-  ExecWait '"$SYSDIR\regsvr32.exe" /s "$Dir32\${MODULE}"' $R0
-  ${If} ${Errors}
-    StrCpy $R0 "it did not start"
-  ${EndIf}
-  ${If} $R0 != 0
-    !insertmacro Fail "Registering the 32-bit ${MODULE} with regsvr32 failed (exit code $R0)."
+  ${InstallModule} X86
+  ${If} $R0 != ""
+    !insertmacro Fail $R0
   ${EndIf}
 
   ; The module reports success also when it could not hook into the shell.
-  Call ResolveState
-  ReadRegStr $R0 HKCR "$FileType\shellex\PropertySheetHandlers\${PRODUCT}" ""
-  ${If} $FileType == ""
+  ClearErrors
+  ReadRegStr $R1 HKCR ".wav" ""
+  ReadRegStr $R0 HKCR "$R1\shellex\PropertySheetHandlers\${PRODUCT}" ""
+  ${If} $R1 == ""
   ${OrIf} $R0 != "${CLSID}"
     !insertmacro Fail "The ${PRODUCT} page handler is missing from the registry after registration."
   ${EndIf}
+  ${If} $Installed = 0
+    ${RecordAfter}
+  ${EndIf}
 
+  ; Nothing fails from here on.
+  ${If} $DirX64 != ""
+    ${ReleaseAside} X64
+  ${EndIf}
+  ${ReleaseAside} X86
+  ; What an uninstall whose restart was declined left to delete then.
+  ${CancelPending} "|$DirX64\${MODULE}|$DirX86\${MODULE}|$INSTDIR\${UNINSTALLER}|$DirX64|$DirX86|"
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
-
-  ${GetSize} "$Dir32" "/S=0K" $R1 $R2 $R3
-  ${If} $Dir64 != ""
-    ${GetSize} "$Dir64" "/S=0K" $R0 $R2 $R3
-    IntOp $R1 $R1 + $R0
-  ${EndIf}
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
-  WriteRegStr HKLM "${ARP_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKLM "${ARP_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${ARP_KEY}" "Publisher" "${PUBLISHER}"
-  WriteRegStr HKLM "${ARP_KEY}" "DisplayIcon" "$INSTDIR\${UNINSTALLER}"
-  WriteRegStr HKLM "${ARP_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegDWORD HKLM "${ARP_KEY}" "EstimatedSize" $R1
-  WriteRegDWORD HKLM "${ARP_KEY}" "NoModify" 1
-  WriteRegDWORD HKLM "${ARP_KEY}" "NoRepair" 1
-  WriteRegStr HKLM "${ARP_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
-  WriteRegStr HKLM "${ARP_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
-  ; For the uninstaller: what to take away besides the modules.
-  WriteRegDWORD HKLM "${ARP_KEY}" "TolvaneCreated" $Created
-  WriteRegStr HKLM "${ARP_KEY}" "TolvaneFileType" $FileType
-  ${If} $HadWavDefault = 1
-    WriteRegStr HKLM "${ARP_KEY}" "TolvaneWavDefaultBefore" $WavDefaultBefore
-  ${EndIf}
-  SetRegView 32
+  ${WriteEntry}
 SectionEnd
 
 ; ---------------------------------------------------------------------------
 ; Uninstaller
 
 Function un.onInit
-  !insertmacro CheckAdministrator
+  !insertmacro CheckSystem
   Call un.Folders
 FunctionEnd
 
 Section "Uninstall"
-  ${If} ${RunningX64}
-    SetRegView 64
+  ${ReadRecord}
+  StrCpy $RegisteredX64 0
+  ${If} $DirX64 != ""
+    StrCpy $RegisteredX64 1
   ${EndIf}
-  ReadRegDWORD $Created HKLM "${ARP_KEY}" "TolvaneCreated"
-  ReadRegStr $FileType HKLM "${ARP_KEY}" "TolvaneFileType"
-  ClearErrors
-  ReadRegStr $WavDefaultBefore HKLM "${ARP_KEY}" "TolvaneWavDefaultBefore"
-  ${If} ${Errors}
-    StrCpy $HadWavDefault 0
-  ${Else}
-    StrCpy $HadWavDefault 1
-  ${EndIf}
-  SetRegView 32
-  ${If} $Created == ""
-    StrCpy $Created 0
-  ${EndIf}
-
-  StrCpy $Registered64 0
-  ${If} $Dir64 != ""
-    StrCpy $Registered64 1
-  ${EndIf}
-  StrCpy $Registered32 1
+  StrCpy $RegisteredX86 1
   Call un.Unregister
-  Call un.RemoveKeptEntries
+  ${RemoveCreated}
 
-  ; Explorer may hold a module until it ends.
-  ${If} $Dir64 != ""
-    Delete /REBOOTOK "$Dir64\${MODULE}"
+  ; A program may hold a module until it ends: it goes at the restart.
+  SetOutPath "$TEMP"
+  ${If} $DirX64 != ""
+    Delete /REBOOTOK "$DirX64\${MODULE}"
   ${EndIf}
-  Delete /REBOOTOK "$Dir32\${MODULE}"
+  Delete /REBOOTOK "$DirX86\${MODULE}"
   Delete "$INSTDIR\${UNINSTALLER}"
-  ; Run in place (_?=), this program cannot remove itself nor its folder:
-  ; the caller does.
-  ${If} $EXEDIR != $INSTDIR
-    RMDir /REBOOTOK "$INSTDIR"
-    ; The copy this runs as asks for its folder to go at restart before
-    ; itself, which leaves the folder: ask once more, after.
-    System::Call 'kernel32::MoveFileExW(w "$EXEDIR", p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
+  ; The temporary copy this runs as asks for its folder to go at restart
+  ; before itself, which leaves the folder: ask once more, after.
+  StrCpy $R1 $EXEDIR
+  System::Call 'kernel32::MoveFileExW(w R1, p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
+  RMDir /REBOOTOK "$INSTDIR"
+  ${If} $DirX64 != ""
+  ${AndIf} $DirX64 != $INSTDIR
+    RMDir /REBOOTOK "$DirX64"
   ${EndIf}
-  ${If} $Dir64 != ""
-  ${AndIf} $Dir64 != $INSTDIR
-    RMDir /REBOOTOK "$Dir64"
-  ${EndIf}
-  ${If} $Dir32 != $INSTDIR
-    RMDir /REBOOTOK "$Dir32"
+  ${If} $DirX86 != $INSTDIR
+    RMDir /REBOOTOK "$DirX86"
   ${EndIf}
 
   ${If} ${RunningX64}

@@ -1,0 +1,51 @@
+; entry.nsh: the Programs and Features entry.
+;
+;   ${WriteEntry}   setup: writes the entry of this version (or updates the
+;                   one there), with the record of what the first setup
+;                   created (record.nsh), in the 64-bit registry view
+;                   wherever there is one.
+;
+; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, record.nsh, the variables
+; DirX64 and DirX86 (the modules' folders; DirX64 empty on 32-bit Windows)
+; and the defines PRODUCT, VERSION, PUBLISHER, ARP_KEY, UNINSTALLER.
+
+!ifndef ENTRY_NSH
+!define ENTRY_NSH
+
+Function WriteEntry
+  Push $R0
+  Push $R1
+  Push $R2
+  Push $R3
+  ${GetSize} "$DirX86" "/S=0K" $R1 $R2 $R3
+  ${If} $DirX64 != ""
+    ${GetSize} "$DirX64" "/S=0K" $R0 $R2 $R3
+    IntOp $R1 $R1 + $R0
+  ${EndIf}
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+  WriteRegStr HKLM "${ARP_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${ARP_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${ARP_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${ARP_KEY}" "DisplayIcon" "$INSTDIR\${UNINSTALLER}"
+  WriteRegStr HKLM "${ARP_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegDWORD HKLM "${ARP_KEY}" "EstimatedSize" $R1
+  WriteRegDWORD HKLM "${ARP_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${ARP_KEY}" "NoRepair" 1
+  WriteRegStr HKLM "${ARP_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+  WriteRegStr HKLM "${ARP_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+  ${WriteRecord}
+  SetRegView 32
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Pop $R0
+FunctionEnd
+
+!define WriteEntry "!insertmacro WriteEntry"
+!macro WriteEntry
+  Call WriteEntry
+!macroend
+
+!endif

@@ -1,0 +1,216 @@
+; module.nsh: putting PELLMORE.DLL of one architecture in place and
+; registering it with the regsvr32 of that architecture, and undoing both.
+; ARCH names the architecture (X64, X86); each macro works with the
+; variables Dir<ARCH> (its folder), Registered<ARCH>, Placed<ARCH> and
+; Aside<ARCH>, which ${ModuleVars} declares, and packs the file the define
+; <ARCH>_DLL names.
+;
+;   ${ModuleVars} ARCH           at the top level, once per architecture.
+;   ${InstallModule} ARCH        setup: moves an existing module aside
+;                                (renaming works while a program has it
+;                                loaded), writes the new one, registers it.
+;                                $R0 = "" on success, else what failed.
+;   ${ReleaseAside} ARCH         setup, once all went well: deletes the old
+;                                module moved aside, or, while a program
+;                                still holds it, at the next restart.
+;   ${RestoreModule} ARCH        setup's roll-back: deletes the new module
+;                                and puts the old one back under its name.
+;   ${RegisterModule} ARCH FLAGS regsvr32 /s FLAGS of the module, ended after
+;                                REGISTER_TIMEOUT_MS (60 s): $R0 = its exit
+;                                code, "timeout" or "not started".
+;   ${UnregisterModule} ARCH     setup and uninstaller: regsvr32 /u of a
+;                                module registered; where that fails, its
+;                                class key goes without it and $R1 = 1.
+;
+; A new architecture is its settings below, a folder in Dir<ARCH>, a
+; <ARCH>_DLL define and a line for it wherever the others are named.
+; Needs LogicLib.nsh, x64.nsh and the defines MODULE, CLSID.
+
+!ifndef MODULE_NSH
+!define MODULE_NSH
+
+!ifndef REGISTER_TIMEOUT_MS
+  !define REGISTER_TIMEOUT_MS 60000
+!endif
+
+; Per architecture: the registry view of its class key, whether its
+; regsvr32 is the system's native one (System32, seen with file system
+; redirection off) rather than the 32-bit one ($SYSDIR of this 32-bit
+; program), and its name in messages.
+!define MODULE_X64_VIEW 64
+!define MODULE_X64_NATIVE 1
+!define MODULE_X64_NAME "64-bit"
+!define MODULE_X86_VIEW 32
+!define MODULE_X86_NATIVE 0
+!define MODULE_X86_NAME "32-bit"
+
+!define ModuleVars "!insertmacro ModuleVars"
+!macro ModuleVars ARCH
+  Var Dir${ARCH}
+  Var Registered${ARCH} ; regsvr32 ran for the module (1), also when it failed
+  Var Placed${ARCH}     ; setup wrote the module (1)
+  Var Aside${ARCH}      ; where setup moved the module it found, or ""
+!macroend
+
+; RunTimed: takes a command line from the stack and leaves its exit code,
+; "timeout" or "not started" there. A registration that waits on a message
+; box no one can see would otherwise hold setup for good.
+!macro _ModuleDefineRunTimed PREFIX
+Function ${PREFIX}RunTimed
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  System::Alloc 68 ; STARTUPINFOW of a 32-bit process, zeroed
+  Pop $1
+  System::Call '*$1(i 68)'
+  System::Alloc 16 ; PROCESS_INFORMATION
+  Pop $2
+  System::Call 'kernel32::CreateProcessW(p 0, w r0, p 0, p 0, i 0, i 0, p 0, p 0, p r1, p r2) i .r3'
+  ${If} $3 = 0
+    StrCpy $0 "not started"
+  ${Else}
+    System::Call '*$2(p .r3, p .r4)'
+    System::Call 'kernel32::CloseHandle(p r4)'
+    System::Call 'kernel32::WaitForSingleObject(p r3, i ${REGISTER_TIMEOUT_MS}) i .r4'
+    ${If} $4 = 0x102 ; WAIT_TIMEOUT
+      System::Call 'kernel32::TerminateProcess(p r3, i 1460)' ; ERROR_TIMEOUT
+      System::Call 'kernel32::WaitForSingleObject(p r3, i 10000)'
+      StrCpy $0 "timeout"
+    ${Else}
+      System::Call 'kernel32::GetExitCodeProcess(p r3, *i .r4)'
+      StrCpy $0 $4
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r3)'
+  ${EndIf}
+  System::Free $1
+  System::Free $2
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+!macroend
+!insertmacro _ModuleDefineRunTimed ""
+!insertmacro _ModuleDefineRunTimed "un."
+
+!define RegisterModule "!insertmacro RegisterModule"
+!macro RegisterModule ARCH FLAGS
+  Push $R1
+  !if ${MODULE_${ARCH}_NATIVE} = 1
+    ${DisableX64FSRedirection}
+    StrCpy $R1 "$WINDIR\System32\regsvr32.exe"
+  !else
+    StrCpy $R1 "$SYSDIR\regsvr32.exe"
+  !endif
+  Push '"$R1" /s ${FLAGS} "$Dir${ARCH}\${MODULE}"'
+  !ifdef __UNINSTALL__
+    Call un.RunTimed
+  !else
+    Call RunTimed
+  !endif
+  Pop $R0
+  !if ${MODULE_${ARCH}_NATIVE} = 1
+    ${EnableX64FSRedirection}
+  !endif
+  Pop $R1
+!macroend
+
+!define UnregisterModule "!insertmacro UnregisterModule"
+!macro UnregisterModule ARCH
+  ${If} $Registered${ARCH} = 1
+    ${RegisterModule} ${ARCH} "/u"
+    ${If} $R0 != 0
+      DetailPrint "Unregistering the ${MODULE_${ARCH}_NAME} ${MODULE} failed ($R0): removing its class key."
+      SetRegView ${MODULE_${ARCH}_VIEW}
+      DeleteRegKey HKCR "CLSID\${CLSID}"
+      SetRegView 32
+      StrCpy $R1 1
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; PutAside: takes a folder from the stack and leaves "" when it holds no
+; module, the new name of the module after renaming it, or "?" when that
+; failed.
+Function PutAside
+  Exch $0
+  Push $1
+  ${If} ${FileExists} "$0\${MODULE}"
+    StrCpy $1 1
+    ${DoWhile} ${FileExists} "$0\${MODULE}.$1.old"
+      IntOp $1 $1 + 1
+    ${Loop}
+    ClearErrors
+    Rename "$0\${MODULE}" "$0\${MODULE}.$1.old"
+    ${If} ${Errors}
+      StrCpy $0 "?"
+    ${Else}
+      StrCpy $0 "$0\${MODULE}.$1.old"
+    ${EndIf}
+  ${Else}
+    StrCpy $0 ""
+  ${EndIf}
+  Pop $1
+  Exch $0
+FunctionEnd
+
+!define InstallModule "!insertmacro InstallModule"
+!macro InstallModule ARCH
+  StrCpy $Placed${ARCH} 0
+  StrCpy $Registered${ARCH} 0
+  SetOutPath "$Dir${ARCH}"
+  Push "$Dir${ARCH}"
+  Call PutAside
+  Pop $Aside${ARCH}
+  ${If} $Aside${ARCH} == "?"
+    StrCpy $Aside${ARCH} ""
+    StrCpy $R0 "The ${MODULE_${ARCH}_NAME} $Dir${ARCH}\${MODULE} could not be renamed to make room for the new one."
+  ${Else}
+    ClearErrors
+    File "/oname=${MODULE}" "${${ARCH}_DLL}"
+    ${If} ${Errors}
+      StrCpy $R0 "The ${MODULE_${ARCH}_NAME} $Dir${ARCH}\${MODULE} could not be written."
+    ${Else}
+      StrCpy $Placed${ARCH} 1
+      StrCpy $Registered${ARCH} 1
+      ${RegisterModule} ${ARCH} ""
+      ${If} $R0 == 0
+        StrCpy $R0 ""
+      ${ElseIf} $R0 == "timeout"
+        StrCpy $R0 "Registering the ${MODULE_${ARCH}_NAME} ${MODULE} with regsvr32 did not finish within ${REGISTER_TIMEOUT_MS} ms; it was ended."
+      ${Else}
+        StrCpy $R0 "Registering the ${MODULE_${ARCH}_NAME} ${MODULE} with regsvr32 failed (exit code $R0)."
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+!define ReleaseAside "!insertmacro ReleaseAside"
+!macro ReleaseAside ARCH
+  ${If} $Aside${ARCH} != ""
+    ClearErrors
+    Delete "$Aside${ARCH}"
+    ${If} ${Errors}
+      DetailPrint "$Aside${ARCH} is in use: it will be deleted when Windows restarts."
+      Push $0
+      StrCpy $0 "$Aside${ARCH}"
+      System::Call 'kernel32::MoveFileExW(w r0, p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
+      Pop $0
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+!define RestoreModule "!insertmacro RestoreModule"
+!macro RestoreModule ARCH
+  ${If} $Placed${ARCH} = 1
+    Delete "$Dir${ARCH}\${MODULE}"
+  ${EndIf}
+  ${If} $Aside${ARCH} != ""
+    Rename "$Aside${ARCH}" "$Dir${ARCH}\${MODULE}"
+  ${EndIf}
+!macroend
+
+!endif
