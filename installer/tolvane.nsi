@@ -294,11 +294,27 @@ Section "Uninstall"
     Delete /REBOOTOK "$DirX64\${MODULE}"
   ${EndIf}
   Delete /REBOOTOK "$DirX86\${MODULE}"
-  Delete "$INSTDIR\${UNINSTALLER}"
-  ; The temporary copy this runs as asks for its folder to go at restart
-  ; before itself, which leaves the folder: ask once more, after.
-  StrCpy $R1 $EXEDIR
-  System::Call 'kernel32::MoveFileExW(w R1, p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
+  ${If} $EXEPATH == "$INSTDIR\${UNINSTALLER}"
+    ; Run in place (_?=) from its folder: NSIS keeps its own file open, so
+    ; the uninstaller and its folder go at the restart.
+    StrCpy $R1 $EXEPATH
+    System::Call 'kernel32::MoveFileExW(w R1, p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
+    SetRebootFlag true
+  ${Else}
+    ; A copy runs this (the QuietUninstallString's, or NSIS's own in a
+    ; ~nsuN.tmp folder) and goes at the next restart. NSIS asks for its
+    ; folder to go before the copy, which leaves the folder: ask once more,
+    ; after.
+    Delete "$INSTDIR\${UNINSTALLER}"
+    ${GetFileName} $EXEDIR $R1
+    StrCpy $R1 $R1 4
+    ${If} $R1 == "~nsu"
+      StrCpy $R1 $EXEDIR
+    ${Else}
+      StrCpy $R1 $EXEPATH
+    ${EndIf}
+    System::Call 'kernel32::MoveFileExW(w R1, p 0, i 4)'
+  ${EndIf}
   RMDir /REBOOTOK "$INSTDIR"
   ${If} $DirX64 != ""
   ${AndIf} $DirX64 != $INSTDIR

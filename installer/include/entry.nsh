@@ -8,6 +8,15 @@
 ; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, record.nsh, the variables
 ; DirX64 and DirX86 (the modules' folders; DirX64 empty on 32-bit Windows)
 ; and the defines PRODUCT, VERSION, PUBLISHER, ARP_KEY, UNINSTALLER.
+;
+; The QuietUninstallString returns when the uninstall is done, with its exit
+; code (0, or 3010 when a restart finishes it). NSIS's uninstaller started
+; plainly hands over to a temporary copy of itself and returns at once; run
+; in place (_?=) it is waited for but cannot remove itself, since it keeps
+; its own file open. So cmd, which is not in the folder, copies it to a new
+; name in %TEMP% and waits for that copy, run with _?= (which takes the rest
+; of the command line, blanks included); the copy removes the folder and
+; leaves itself to the next restart, as NSIS's own copy does.
 
 !ifndef ENTRY_NSH
 !define ENTRY_NSH
@@ -34,7 +43,8 @@ Function WriteEntry
   WriteRegDWORD HKLM "${ARP_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${ARP_KEY}" "NoRepair" 1
   WriteRegStr HKLM "${ARP_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
-  WriteRegStr HKLM "${ARP_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+  WriteRegStr HKLM "${ARP_KEY}" "QuietUninstallString" \
+    '"$WINDIR\System32\cmd.exe" /d /v:on /s /c "set "uninstaller=%TEMP%\${PRODUCT}-uninstall-!RANDOM!.exe"&& copy /b /y "$INSTDIR\${UNINSTALLER}" "!uninstaller!" >nul && start "" /wait "!uninstaller!" /S _?=$INSTDIR"'
   ${WriteRecord}
   SetRegView 32
   Pop $R3
