@@ -23,8 +23,11 @@ const char* const RegistrationFailureText = "Registration of Tolvane shell exten
                                             "You may not have administrator privilegies.";
 const char* const RegistrationFailureCaption = "Registration Failure";
 
+// Only where a person can see it: on a window station no one sees (a service,
+// a deployment agent) the box would wait forever for an answer.
 void ShowRegistrationFailure() {
-  ShowMessageBox(nullptr, RegistrationFailureText, RegistrationFailureCaption, MB_ICONERROR);
+  if (WindowStationIsVisible())
+    ShowMessageBox(nullptr, RegistrationFailureText, RegistrationFailureCaption, MB_ICONERROR);
 }
 
 // The format with its one "%s" replaced by the name.
