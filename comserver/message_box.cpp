@@ -13,3 +13,12 @@ TMessageBoxFunction SetMessageBoxFunction(TMessageBoxFunction function) {
   GMessageBox = function ? function : MessageBoxA;
   return previous;
 }
+
+bool WindowStationIsVisible() {
+  USEROBJECTFLAGS flags{};
+  HWINSTA station = GetProcessWindowStation();
+  if (!station ||
+      !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr))
+    return true;
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}

@@ -14,3 +14,8 @@ int ShowMessageBox(HWND owner, const std::string& text, const std::string& capti
 // Installs another function in place of MessageBoxA; returns the previous one.
 // Passing nullptr restores MessageBoxA.
 TMessageBoxFunction SetMessageBoxFunction(TMessageBoxFunction function);
+
+// Whether the process's window station is one a person sees: a box shown on
+// any other (a service's, a deployment agent's) is never answered. True when
+// the station cannot be asked.
+bool WindowStationIsVisible();

@@ -23,8 +23,11 @@ const char* const RegistrationFailureText = "Registration of Tolvane shell exten
                                             "You may not have administrator privilegies.";
 const char* const RegistrationFailureCaption = "Registration Failure";
 
+// Only where a person can see it: on a window station no one sees (a service,
+// a deployment agent) the box would wait forever for an answer.
 void ShowRegistrationFailure() {
-  ShowMessageBox(nullptr, RegistrationFailureText, RegistrationFailureCaption, MB_ICONERROR);
+  if (WindowStationIsVisible())
+    ShowMessageBox(nullptr, RegistrationFailureText, RegistrationFailureCaption, MB_ICONERROR);
 }
 
 // The format with its one "%s" replaced by the name.
@@ -92,16 +95,25 @@ DWORD ReadPlatformId() {
   return GetVersionExA(&info) ? info.dwPlatformId : 0;
 }
 
+namespace {
+
+// The text of .wav's default value; empty when there is none.
+std::string WavDefaultValue() {
+  TRegKey key;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, ".wav", 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return std::string();
+  return ReadStringValue(key.get(), std::string());
+}
+
+// Surrounding blanks of a real file type are kept: the key is named so.
+std::string FileTypeNamedBy(const std::string& wavDefault) {
+  return IsBlank(wavDefault) ? std::string(DefaultWavFileType) : wavDefault;
+}
+
+} // namespace
+
 std::string WavFileType() {
-  std::string value;
-  {
-    TRegKey key;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, ".wav", 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-      return DefaultWavFileType;
-    value = ReadStringValue(key.get(), std::string());
-  }
-  // Surrounding blanks of a real file type are kept: the key is named so.
-  return IsBlank(value) ? std::string(DefaultWavFileType) : value;
+  return FileTypeNamedBy(WavDefaultValue());
 }
 
 TTolvaneFactory::TTolvaneFactory(TComServerObject* serverObject)
@@ -110,7 +122,8 @@ TTolvaneFactory::TTolvaneFactory(TComServerObject* serverObject)
 
 void TTolvaneFactory::UpdateRegistration(bool registering) {
   TComObjectFactory::UpdateRegistration(registering);
-  const std::string fileType = WavFileType();
+  const std::string wavDefault = WavDefaultValue();
+  const std::string fileType = FileTypeNamedBy(wavDefault);
   if (!registering) {
     DeleteClassesKey(fileType + HandlerSubkey);
     return;
@@ -118,7 +131,10 @@ void TTolvaneFactory::UpdateRegistration(bool registering) {
   std::string classId;
   try {
     classId = ClassIdToText(ClassIdentifier);
-    CreateClassesKey(".wav", "", fileType);
+    // A value that names the type already stays exactly as it is, its type
+    // (REG_EXPAND_SZ, say) included.
+    if (wavDefault != fileType)
+      CreateClassesKey(".wav", "", fileType);
     CreateClassesKey(fileType + "\\shellex", "", "");
     CreateClassesKey(fileType + "\\shellex\\PropertySheetHandlers", "", "");
     CreateClassesKey(fileType + HandlerSubkey, "", classId);

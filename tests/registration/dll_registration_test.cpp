@@ -111,6 +111,59 @@ INSTANTIATE_TEST_SUITE_P(
                                  E_FAIL}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// A window station and desktop of the process's own, which no person sees:
+// what a service or a deployment agent in session 0 has. A message box there
+// is never answered.
+class TUnseenStation {
+public:
+  TUnseenStation()
+      : FVisible(GetProcessWindowStation()),
+        FStation(CreateWindowStationW(L"TolvaneUnseen", 0, WINSTA_ALL_ACCESS, nullptr)) {
+    if (FStation && SetProcessWindowStation(FStation))
+      FDesktop = CreateDesktopW(L"Unseen", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  }
+  ~TUnseenStation() {
+    SetProcessWindowStation(FVisible);
+    if (FDesktop)
+      CloseDesktop(FDesktop);
+    if (FStation)
+      CloseWindowStation(FStation);
+  }
+  HDESK Desktop() const { return FDesktop; }
+
+private:
+  HWINSTA FVisible;
+  HWINSTA FStation;
+  HDESK FDesktop = nullptr;
+};
+
+struct TUnseenCall {
+  HDESK Desktop;
+  TPellmoreModule* Module;
+  HRESULT Result = E_UNEXPECTED;
+};
+
+DWORD WINAPI RegisterOnDesktop(void* parameter) {
+  auto* call = static_cast<TUnseenCall*>(parameter);
+  if (SetThreadDesktop(call->Desktop))
+    call->Result = call->Module->DllRegisterServer();
+  return 0;
+}
+
+TEST_F(PellmoreRegistration, OnAStationNoOneSeesAFailedHookReturnsWithoutTheBox) {
+  SetString(HKEY_CLASSES_ROOT, ".wav", "", "Volatile.Type");
+  CreateVolatileKey(HKEY_CLASSES_ROOT, "Volatile.Type");
+  TUnseenStation station;
+  ASSERT_NE(station.Desktop(), nullptr);
+  // The real MessageBoxA: shown there, it would hold the call forever.
+  TUnseenCall call{station.Desktop(), &Module};
+  HANDLE thread = CreateThread(nullptr, 0, RegisterOnDesktop, &call, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 30000), WAIT_OBJECT_0) << "the registration waits on a box";
+  CloseHandle(thread);
+  EXPECT_EQ(call.Result, E_FAIL);
+}
+
 // Every key the module opens or creates through ADVAPI32 is counted, and
 // crossed off when the module closes it; every string it writes is measured.
 namespace KeyWatch {

@@ -152,17 +152,20 @@ struct TNamedFileType {
 class WavWithFileType : public TolvaneFactoryRegistration,
                         public ::testing::WithParamInterface<TNamedFileType> {};
 
-TEST_P(WavWithFileType, HooksTheNamedTypeAndKeepsWhatItHolds) {
+TEST_P(WavWithFileType, HooksTheNamedTypeAndKeepsWhatItHoldsAndWavAsItIs) {
   SetValue(HKEY_CLASSES_ROOT, ".wav", "", GetParam().Type, GetParam().Data);
   SetString(HKEY_CLASSES_ROOT, GetParam().FileType, "", "Wave Sound");
   SetString(HKEY_CLASSES_ROOT, GetParam().FileType + "\\shellex\\PropertySheetHandlers\\Other", "",
             "{00000000-0000-0000-0000-000000000001}");
+  TRegistryTree wav;
+  for (const std::string& line : Classes())
+    if (line.rfind(".wav|", 0) == 0)
+      wav.push_back(line);
   Register();
   const std::string type = GetParam().FileType;
   EXPECT_EQ(
       Classes(),
-      Sorted(Generic(), TRegistryTree{
-                            ".wav||1|" + type,
+      Sorted(Generic(), wav, TRegistryTree{
                             type + "||1|Wave Sound",
                             type + "\\shellex||1|",
                             type + "\\shellex\\PropertySheetHandlers||1|",
@@ -179,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
         TNamedFileType{"Plain", REG_SZ, std::string("SoundRec\0", 9), "SoundRec"},
         // The name is used exactly as read, surrounding blanks included.
         TNamedFileType{"Blanks", REG_SZ, std::string(" Sound Rec \0", 12), " Sound Rec "},
-        // Taken as stored, not expanded; written back as REG_SZ.
+        // Taken as stored, not expanded; its type stays.
         TNamedFileType{"Expandable", REG_EXPAND_SZ, std::string("%Wave%\0", 7), "%Wave%"},
         // The text ends at its first NUL.
         TNamedFileType{"EmbeddedNul", REG_SZ, std::string("SoundRec\0junk\0", 14), "SoundRec"},

@@ -1,13 +1,16 @@
-// load_cycles.exe CYCLES
+// load_cycles.exe CYCLES [THROWING]
 // A shell host that loads PELLMORE.DLL (beside this program), shows a WAV
 // file's page and unloads the module again, CYCLES times in one process:
 // LoadLibrary, DllGetClassObject, CreateInstance, Initialize, AddPages, the
 // page destroyed (every hundredth cycle shown in a property sheet first),
 // the object released, DllCanUnloadNow and FreeLibrary. Counts the free
 // thread-local storage indexes and the private memory before and after, and
-// prints them. Exits with 0 when no index was lost, the private memory did
-// not grow with the cycles and every cycle unloaded the module; with 1
-// otherwise and 2 when a cycle went wrong.
+// prints them. Then THROWING loads in which the module throws and catches
+// (DllRegisterServer on a ".wav" default that is no string, in a registry
+// sandbox), each unloaded again; together they may take one TLS index, for
+// the exception state, and no more. Exits with 0 when no index was lost, the
+// private memory did not grow with the cycles and every cycle unloaded the
+// module; with 1 otherwise and 2 when a cycle went wrong.
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
@@ -23,6 +26,7 @@
 #include "drop_files_data_object.h"
 #include "pellmore_module.h"
 #include "property_sheet.h"
+#include "registry_sandbox.h"
 #include "wav_builder.h"
 
 namespace {
@@ -99,12 +103,25 @@ bool Loaded(const std::string& dll) {
   return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, dll.c_str(), &module);
 }
 
+// The first load that fails, or 0.
+int ThrowingLoads(int loads) {
+  TRegistrySandbox sandbox;
+  SetValue(HKEY_CLASSES_ROOT, ".wav", "", REG_DWORD, std::string("\x07\0\0\0", 4));
+  for (int load = 1; load <= loads; ++load) {
+    TPellmoreModule module;
+    if (module.DllRegisterServer() != E_FAIL || module.DllCanUnloadNow() != S_OK)
+      return load;
+  }
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2)
+  if (argc != 2 && argc != 3)
     return 2;
   const int cycles = std::atoi(argv[1]);
+  const int throwing = argc == 3 ? std::atoi(argv[2]) : 0;
   const std::string dll = BuiltModulePath();
   InitCommonControls();
   // A shell has these loaded for good; without them every cycle would also
@@ -151,7 +168,24 @@ int main(int argc, char** argv) {
   std::printf("private memory: %llu bytes after %d cycles, %llu at the end (%+lld)\n",
               static_cast<unsigned long long>(settled), WarmUpCycles,
               static_cast<unsigned long long>(end), growth);
-  const bool held = freeAfter == freeBefore && stillLoaded == 0 && cycles > WarmUpCycles &&
-                    growth <= static_cast<long long>(AllowedGrowth);
+  bool held = freeAfter == freeBefore && stillLoaded == 0 && cycles > WarmUpCycles &&
+              growth <= static_cast<long long>(AllowedGrowth);
+
+  if (throwing > 0) {
+    int failedLoad = 0;
+    try {
+      failedLoad = ThrowingLoads(throwing);
+    } catch (const std::runtime_error& e) {
+      std::printf("%s\n", e.what());
+      failedLoad = -1;
+    }
+    if (failedLoad) {
+      std::printf("throwing load %d failed\n", failedLoad);
+      return 2;
+    }
+    const int freeAtEnd = FreeTlsIndexes();
+    std::printf("loads that throw: %d, free TLS indexes after them: %d\n", throwing, freeAtEnd);
+    held = held && freeAfter - freeAtEnd <= 1;
+  }
   return held ? 0 : 1;
 }
