@@ -26,11 +26,15 @@ Function WriteEntry
   Push $R1
   Push $R2
   Push $R3
-  ${GetSize} "$DirX86" "/S=0K" $R1 $R2 $R3
+  ; The files installed, in KiB: not an old module left to the restart.
+  ${GetSize} "$INSTDIR" "/M=${UNINSTALLER} /S=0B /G=0" $R1 $R2 $R3
+  ${GetSize} "$DirX86" "/M=${MODULE} /S=0B /G=0" $R0 $R2 $R3
+  IntOp $R1 $R1 + $R0
   ${If} $DirX64 != ""
-    ${GetSize} "$DirX64" "/S=0K" $R0 $R2 $R3
+    ${GetSize} "$DirX64" "/M=${MODULE} /S=0B /G=0" $R0 $R2 $R3
     IntOp $R1 $R1 + $R0
   ${EndIf}
+  IntOp $R1 $R1 / 1024
   ${If} ${RunningX64}
     SetRegView 64
   ${EndIf}
