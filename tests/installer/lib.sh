@@ -1,0 +1,429 @@
+# Shell helpers of the installer tests, sourced by each of them after it set
+# "usage" (its arguments: DIST_DIR SHELL64.EXE SHELL32.EXE WORK_DIR).
+#
+#   DIST_DIR   what scripts/release made (the setup program, both modules)
+#   SHELL*.EXE the 64-bit and the 32-bit build of tools/shell/shell_properties
+#   WORK_DIR   the test's 64-bit Wine prefixes, each a copy of one fresh
+#              prefix made there once (cp -a takes a second, wineboot -i 15)
+#
+# Sets setup, x64_dll, x86_dll, version, publisher, and the names below;
+# fail, step, registry checks (value, expect, expect_key, ...), PE kind,
+# snapshots of the registry and the files, the page in the shell, setup and
+# the QuietUninstallString as users run them, Wine's restart, programs that
+# hold the page open, and setup variants built for a test.
+if [ $# -ne 4 ] || [ -z "$4" ]; then
+  echo "usage: $(basename "$0") DIST_DIR SHELL64.EXE SHELL32.EXE WORK_DIR" >&2
+  exit 2
+fi
+dist="$(realpath "$1")"
+shell64="$(realpath "$2")"
+shell32="$(realpath "$3")"
+work="$(realpath -m "$4")"
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+
+unset DISPLAY
+# The Wine settings, wine64_path and wineprefix_make; the prefixes are ours.
+source "$root/scripts/wineprefix"
+source "$root/tools/shell/session.sh"
+export WINEARCH=win64
+wine64="$(wine64_path)" || { echo "FAIL: no wine64"; exit 1; }
+
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+step() { echo "== $*"; }
+
+setups=("$dist"/tolvane-*-setup.exe)
+[ "${#setups[@]}" = 1 ] && [ -f "${setups[0]}" ] || { echo "FAIL: not one setup program in $dist"; exit 1; }
+setup="${setups[0]}"
+x64_dll="$dist/x64/PELLMORE.DLL"
+x86_dll="$dist/x86/PELLMORE.DLL"
+for file in "$x64_dll" "$x86_dll" "$shell64" "$shell32"; do
+  [ -f "$file" ] || { echo "FAIL: $file is missing"; exit 1; }
+done
+
+holders=()     # files whose creation releases a holder
+holder_pids=()
+cleanup() {
+  local until
+  for until in "${holders[@]}"; do touch "$until"; done
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+
+clsid='{241173B6-ABDF-4D59-8A15-476F7A327675}'
+approved='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
+arp='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tolvane'
+dir64='C:\Program Files\Tolvane'
+dir32='C:\Program Files (x86)\Tolvane'
+mutex='Global\Tolvane.Setup'
+# What a first setup in a fresh prefix records as created: .wav's key and
+# default value, WAV.File with its shellex keys and their default values,
+# the approval in both views (whose keys Wine has).
+created_fresh=0x187f
+
+# What the modules' version resource says, read from the module itself.
+resource_string() { strings -el "$x64_dll" | sed -n "/^$1\$/{n;p;q}"; }
+version="$(resource_string ProductVersion)"
+publisher="$(resource_string CompanyName)"
+[ -n "$version" ] && [ -n "$publisher" ] || { echo "FAIL: no version resource in $x64_dll"; exit 1; }
+
+# value VIEW KEY [NAME]: "TYPE<tab>DATA" of the value (the default value
+# without NAME) in registry view VIEW (32 or 64); nothing when it is missing.
+value() {
+  local view="$1" key="$2" out
+  if [ $# -ge 3 ]; then
+    out="$(timeout 30 wine reg query "$key" /v "$3" /reg:"$view" 2>/dev/null)" || return 0
+  else
+    out="$(timeout 30 wine reg query "$key" /ve /reg:"$view" 2>/dev/null)" || return 0
+  fi
+  tr -d '\r' <<<"$out" | sed -n 's/^    .*    \(REG_[A-Z_]*\)    \(.*\)$/\1\t\2/p; s/^    .*    \(REG_[A-Z_]*\)$/\1\t/p' | head -1
+}
+
+# expect VIEW KEY NAME DATA [TYPE]: the value holds exactly DATA (an empty
+# NAME means the default value; TYPE defaults to REG_SZ).
+expect() {
+  local got
+  if [ -n "$3" ]; then got="$(value "$1" "$2" "$3")"; else got="$(value "$1" "$2")"; fi
+  [ "$got" = "$(printf '%s\t%s' "${5:-REG_SZ}" "$4")" ] ||
+    fail "$2 [${3:-default}] (view $1) is '${got:-missing}', expected ${5:-REG_SZ} '$4'"
+}
+expect_key() { timeout 30 wine reg query "$2" /reg:"$1" >/dev/null 2>&1 || fail "$2 (view $1) is missing"; }
+expect_no_key() {
+  timeout 30 wine reg query "$2" /reg:"$1" >/dev/null 2>&1
+  [ $? = 1 ] || fail "$2 (view $1) still exists (or reg query did not answer)"
+}
+expect_no_value() {
+  [ -z "$(value "$1" "$2" "$3")" ] || fail "$2 [$3] (view $1) still exists"
+}
+reg_add() { timeout 30 wine reg add "$@" /f >/dev/null 2>&1 || fail "reg add $* failed"; }
+
+# pe_kind FILE: "PE32 i386 DLL", "PE32+ x86-64 DLL", "PE32 i386 EXE", ...
+pe_kind() {
+  local file="$1" offset signature machine magic flags kind
+  offset="$(od -An -tu4 -j60 -N4 "$file" 2>/dev/null | tr -d ' ')"
+  [ -n "$offset" ] || { echo "unreadable"; return; }
+  signature="$(od -An -tx1 -j"$offset" -N4 "$file" | tr -d ' ')"
+  [ "$signature" = 50450000 ] || { echo "no PE image"; return; }
+  machine="$(od -An -tx2 -j$((offset + 4)) -N2 "$file" | tr -d ' ')"
+  flags="$(od -An -tu2 -j$((offset + 22)) -N2 "$file" | tr -d ' ')"
+  magic="$(od -An -tx2 -j$((offset + 24)) -N2 "$file" | tr -d ' ')"
+  case "$machine/$magic" in
+    014c/010b) kind="PE32 i386" ;;
+    8664/020b) kind="PE32+ x86-64" ;;
+    *) kind="PE machine $machine, magic $magic" ;;
+  esac
+  if ((flags & 0x2000)); then echo "$kind DLL"; else echo "$kind EXE"; fi
+}
+
+# The page, as in the registration end-to-end test.
+sample='C:\Sound samples\Sample Song.wav'
+
+# check_page SHELL BITS: a new program's Properties dialog shows the page.
+check_page() {
+  local output="$work/page-$name-$2.txt"
+  timeout 60 wine "$1" "$sample" --timeout 30 >"$output" 2>&1 || fail "$2-bit shell: shell_properties failed ($?)"
+  local problems
+  problems="$(page_problems "$output" 'Sample Song.wav')"
+  [ -z "$problems" ] || fail "$2-bit shell: $problems"
+}
+check_pages() { check_page "$shell64" 64; check_page "$shell32" 32; }
+
+# check_no_page SHELL BITS: before setup the dialog has Wine's tab alone.
+check_no_page() {
+  local output="$work/nopage-$name-$2.txt"
+  timeout 60 wine "$1" "$sample" --timeout 30 >"$output" 2>&1 && fail "$2-bit shell: found a page before setup"
+  grep -qx "$(printf 'tabs\tGeneral')" "$output" ||
+    fail "$2-bit shell: the tabs before setup are not General alone: $(grep '^tabs' "$output")"
+}
+
+# hold_page BITS: a program of that architecture holds the page (and so the
+# module) open until release_holders; it also keeps Wine running, so that
+# restart operations wait for restart.
+hold_page() {
+  local shell="$shell64" output="$work/hold-$name-$1.txt" i
+  [ "$1" = 32 ] && shell="$shell32"
+  holders+=("$work/release-$name-$1")
+  rm -f "$work/release-$name-$1"
+  wine "$shell" "$sample" --hold-until "$(winepath -w "$work/release-$name-$1")" >"$output" 2>&1 &
+  holder_pids+=($!)
+  for ((i = 0; i < 300; i++)); do
+    grep -qx ready "$output" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "$1-bit shell: the page to hold did not appear: $(head -3 "$output")"
+}
+
+# hold ARGS...: tests/installer/hold.c holds a mutex or denies writing keys
+# until release_holders.
+hold() {
+  local until="$work/release-$name-hold-${#holders[@]}" output i
+  output="$until.txt"
+  holders+=("$until")
+  rm -f "$until"
+  "$wine64" "$hold_exe" "$(winepath -w "$until")" "$@" >"$output" 2>&1 &
+  holder_pids+=($!)
+  for ((i = 0; i < 300; i++)); do
+    grep -q '^ready' "$output" 2>/dev/null && return 0
+    kill -0 "$!" 2>/dev/null || break
+    sleep 0.1
+  done
+  fail "hold $*: $(cat "$output")"
+}
+
+# release_holders: what hold_page and hold hold goes, and the programs end.
+release_holders() {
+  local until pid
+  for until in "${holders[@]}"; do touch "$until"; done
+  for pid in "${holder_pids[@]}"; do wait "$pid"; done
+  holders=()
+  holder_pids=()
+}
+
+# Registry entries a snapshot ignores: the hardware and display device data
+# that Wine's graphics driver makes anew whenever it starts, partly volatile,
+# and the system parameters user32 keeps for the session.
+noise='\[HKEY_LOCAL_MACHINE\\(Hardware|System\\CurrentControlSet\\(Control\\(Class|DeviceClasses|Video|ServiceCurrent)|Hardware Profiles\\Current\\System(\\CurrentControlSet(\\Control(\\Video)?)?)?))[]\\]|\[HKEY_USERS\\[^]\\]*\\Software\\Wine\\Temporary System Parameters[]\\]'
+# What is never noise.
+ours='\\Classes|\.wav|CLSID|Shell Extensions|Uninstall|Tolvane|PELLMORE|WAV\.File|Sound\.Recording'
+
+# snapshot DIR: the whole registry, both views (the 64-bit export holds the
+# 32-bit view below its Wow6432Node keys), a line per value with its key in
+# front; and the list of the files of drive C.
+snapshot() {
+  local dir="$1"
+  mkdir -p "$dir"
+  rm -f "$dir/registry.reg"
+  timeout 60 "$wine64" regedit /E "$(winepath -w "$dir/registry.reg")" >/dev/null 2>&1
+  [ -s "$dir/registry.reg" ] || { fail "regedit exported nothing"; return; }
+  iconv -f UTF-16LE -t UTF-8 "$dir/registry.reg" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//' |
+    awk '/\\$/ { line = line substr($0, 1, length($0) - 1); next }
+         { $0 = line $0; line = "" }
+         /^\[/ { key = $0; print key; next }
+         /^$/ { next }
+         { print key "\t" $0 }' | LC_ALL=C sort >"$dir/registry.txt"
+  (cd "$WINEPREFIX/drive_c" && find . | LC_ALL=C sort) >"$dir/files.txt"
+}
+
+# changes BEFORE_LIST AFTER_LIST: "- line" for what went, "+ line" for what
+# came.
+changes() { LC_ALL=C comm -3 "$1" "$2" | sed 's/^\t/+ /; t; s/^/- /'; }
+
+# compare BEFORE AFTER WHAT: nothing changed but noise.
+compare() {
+  local line registry=""
+  while IFS= read -r line; do
+    [[ "$line" =~ ^[-+]\ ($noise) && ! "$line" =~ $ours ]] && continue
+    registry+="$line"$'\n'
+  done < <(changes "$1/registry.txt" "$2/registry.txt")
+  [ -z "$registry" ] || fail "$3: the registry changed:
+$(head -40 <<<"$registry")"
+  local files
+  files="$(changes "$1/files.txt" "$2/files.txt")"
+  [ -z "$files" ] || fail "$3: the files of drive C changed:
+$(head -40 <<<"$files")"
+}
+
+# unchanged_by WHAT: nothing changed since the snapshot "$name-before".
+unchanged_by() {
+  snapshot "$work/$name-after"
+  compare "$work/$name-before" "$work/$name-after" "$1"
+}
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+seconds() { printf '%d.%02d' $(($1 / 1000)) $(($1 % 1000 / 10)); }
+
+# new_prefix NAME: a copy of the fresh template prefix, with the sample WAV.
+new_prefix() {
+  name="$1"
+  export WINEPREFIX="$work/$name"
+  rm -rf "$WINEPREFIX"
+  cp -a "$work/template" "$WINEPREFIX"
+  "$root/scripts/sample-wav" "$WINEPREFIX/drive_c/Sound samples/Sample Song.wav" 2
+}
+
+# done_with_prefix: Wine ends there, and the prefix goes when all passed.
+done_with_prefix() {
+  wineserver -k 2>/dev/null
+  [ "$status" = 0 ] && rm -rf "$WINEPREFIX"
+}
+
+# check_modules [X64_DLL X86_DLL]: the class key of each registry view names
+# an existing file that is the module of its architecture (by default the
+# ones of DIST_DIR).
+check_modules() {
+  local view path unix kind module want
+  for view in 64 32; do
+    if [ "$view" = 64 ]; then want="PE32+ x86-64 DLL" module="${1:-$x64_dll}"; else want="PE32 i386 DLL" module="${2:-$x86_dll}"; fi
+    expect "$view" "HKCR\\CLSID\\$clsid" "" "Fennrick"
+    expect "$view" "HKCR\\CLSID\\$clsid\\InprocServer32" ThreadingModel "Apartment"
+    expect "$view" "HKCR\\CLSID\\$clsid\\ProgID" "" "PELLMORE.TTolvane"
+    expect "$view" "$approved" "$clsid" "Tolvane"
+    path="$(value "$view" "HKCR\\CLSID\\$clsid\\InprocServer32" | sed -n 's/^REG_SZ\t//p')"
+    unix="$(winepath -u "$path" 2>/dev/null | tr -d '\r')"
+    if [ -z "$path" ] || [ ! -f "$unix" ]; then
+      fail "the $view-bit class key names '$path', which is no file"
+    else
+      kind="$(pe_kind "$unix")"
+      [ "$kind" = "$want" ] || fail "the $view-bit class key names $path, a $kind"
+      cmp -s "$unix" "$module" || fail "the $view-bit class key names $path, which is not $module"
+      echo "view $view: $path ($kind)"
+    fi
+  done
+}
+
+# check_installed TYPE [VERSION [X64_DLL X86_DLL]]: modules, class keys,
+# handler and entry after setup; .wav names TYPE.
+check_installed() {
+  local type="$1" installed="${2:-$version}" kind
+  [ -d "$WINEPREFIX/drive_c/Program Files/Tolvane" ] || fail "no folder $dir64"
+  [ "$(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL uninstall.exe " ] ||
+    fail "$dir64 holds: $(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')"
+  [ "$(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL " ] ||
+    fail "$dir32 holds: $(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')"
+  check_modules "${@:3}"
+  expect 64 'HKCR\PELLMORE.TTolvane\Clsid' "" "$clsid"
+  expect 64 'HKCR\.wav' "" "$type"
+  expect 64 "HKCR\\$type\\shellex\\PropertySheetHandlers\\Tolvane" "" "$clsid"
+
+  # The entry, once: in the 64-bit view, beside the 64-bit module.
+  local uninstaller="$dir64\\uninstall.exe" size
+  expect 64 "$arp" DisplayName "Tolvane"
+  expect 64 "$arp" DisplayVersion "$installed"
+  expect 64 "$arp" Publisher "$publisher"
+  expect 64 "$arp" DisplayIcon "$uninstaller"
+  expect 64 "$arp" InstallLocation "$dir64"
+  expect 64 "$arp" NoModify 0x1 REG_DWORD
+  expect 64 "$arp" NoRepair 0x1 REG_DWORD
+  expect 64 "$arp" UninstallString "\"$uninstaller\""
+  expect 64 "$arp" QuietUninstallString "\"C:\\windows\\System32\\cmd.exe\" /d /v:on /s /c \"set \"uninstaller=%TEMP%\\Tolvane-uninstall-!RANDOM!.exe\"&& copy /b /y \"$uninstaller\" \"!uninstaller!\" >nul && start \"\" /wait \"!uninstaller!\" /S _?=$dir64\""
+  expect_no_key 32 "$arp"
+  kind="$(pe_kind "$WINEPREFIX/drive_c/Program Files/Tolvane/uninstall.exe")"
+  [ "$kind" = "PE32 i386 EXE" ] || fail "the uninstaller is a $kind"
+  # In KiB, the files of both folders.
+  size="$(value 64 "$arp" EstimatedSize | sed -n 's/^REG_DWORD\t0x//p')"
+  local bytes
+  bytes="$(cat "$WINEPREFIX/drive_c/Program Files/Tolvane/"* "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane/"* | wc -c)"
+  if [ -z "$size" ] || (( (16#$size) < bytes / 1024 - 2 || (16#$size) > bytes / 1024 + 2 )); then
+    fail "EstimatedSize is '${size:-missing}' (hex), the files take $((bytes / 1024)) KiB"
+  fi
+}
+
+# check_uninstalled: at once after the uninstall, also while programs hold
+# the modules: no entry, no class key, no approval of ours, no ProgID.
+check_uninstalled() {
+  local view
+  for view in 64 32; do
+    expect_no_key "$view" "$arp"
+    expect_no_key "$view" "HKCR\\CLSID\\$clsid"
+    expect_no_value "$view" "$approved" "$clsid"
+  done
+  expect_no_key 64 'HKCR\PELLMORE.TTolvane'
+}
+
+# install [SETUP]: setup /S (by default DIST_DIR's), timed; it must exit 0.
+install() {
+  local start end
+  start="$(now_ms)"
+  timeout 60 wine "${1:-$setup}" /S </dev/null || fail "setup /S failed ($?)"
+  end="$(now_ms)"
+  echo "time: setup /S ($name) took $(seconds $((end - start))) s"
+}
+
+# refused SETUP WHAT: setup /S exits 2 within a minute and changes nothing.
+refused() {
+  local start code
+  start="$(now_ms)"
+  timeout 60 wine "$1" /S </dev/null
+  code=$?
+  [ "$code" = 2 ] || fail "$2: setup exits with $code, expected 2"
+  echo "time: the refused setup ($name) took $(seconds $(($(now_ms) - start))) s"
+  unchanged_by "$2"
+}
+
+# uninstall CODE: runs the entry's QuietUninstallString as a deployment tool
+# does, and at the moment it returns checks that its exit code is CODE (read
+# inside Wine: a Unix exit status keeps the low byte of 3010 alone) and that
+# no uninstaller runs any more; then waits for Wine to go idle.
+uninstall() {
+  local command start returned code
+  command="$(value 64 "$arp" QuietUninstallString | sed -n 's/^REG_SZ\t//p')"
+  [ -n "$command" ] || { fail "no QuietUninstallString"; return; }
+  # A batch file keeps the command line as it is (wine quotes arguments).
+  printf '@%s\r\n@echo %%ERRORLEVEL%%>"%s"\r\n' "$command" "$(winepath -w "$work/uninstall-$name.code")" \
+    >"$work/uninstall-$name.bat"
+  rm -f "$work/uninstall-$name.code"
+  start="$(now_ms)"
+  # Its Unix exit status is the low byte of the exit code: 3010 gives 194.
+  timeout 60 wine cmd /c "$(winepath -w "$work/uninstall-$name.bat")" </dev/null
+  [ $? = 124 ] && fail "the QuietUninstallString did not return within a minute"
+  returned="$(now_ms)"
+  uninstaller_running && fail "the QuietUninstallString returned while the uninstaller still runs"
+  code="$(tr -d '\r\n ' <"$work/uninstall-$name.code" 2>/dev/null)"
+  [ "$code" = "$1" ] || fail "the QuietUninstallString exits with '$code', expected $1"
+  [ -e "$WINEPREFIX/drive_c/Program Files/Tolvane/uninstall.exe" ] && fail "the uninstaller is still in $dir64"
+  check_uninstalled
+  echo "time: uninstall ($name) returned after $(seconds $((returned - start))) s with $code"
+  # Programs that hold the page keep Wine running.
+  if [ "${#holders[@]}" = 0 ]; then
+    timeout 60 wineserver -w || fail "Wine did not go idle within a minute"
+  fi
+}
+
+# uninstaller_running: a process of this prefix runs the uninstaller or a
+# temporary copy of it. (The pattern does not match its own command line.)
+uninstaller_running() {
+  local file
+  for file in $(grep -laiE '(Un_?[A-Z]?|uninstall(-[0-9]+)?)[.]exe' /proc/[0-9]*/cmdline 2>/dev/null); do
+    tr '\0' '\n' <"${file%/cmdline}/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
+
+# restart: Wine's restart, which carries out deletions left for it.
+restart() {
+  DISPLAY= timeout 60 wineboot -r >/dev/null 2>&1 || fail "wineboot -r failed"
+  timeout 60 wineserver -w || fail "Wine did not go idle after its restart"
+}
+
+# setup_variant NAME [build.sh options] X64_DLL X86_DLL: a setup program
+# built for a test, in WORK_DIR/setup-NAME/setup.exe.
+setup_variant() {
+  local variant="$work/setup-$1"
+  shift
+  mkdir -p "$variant"
+  "$root/installer/build.sh" "$@" "$variant/setup.exe" 2>"$variant/makensis.log" ||
+    { cat "$variant/makensis.log"; fail "makensis failed for $variant"; }
+}
+
+# with_version IN OUT VERSION: the module IN with another version of the
+# same length, in its fixed version block and its version strings.
+with_version() {
+  OLD="$version" NEW="$3" perl -0777 -pe '
+    my ($old, $new) = @ENV{qw(OLD NEW)};
+    my @part = split /\./, $new;
+    my $ls = pack "v2", $part[3], $part[2];
+    # VS_FIXEDFILEINFO: signature, structure version, file MS, file LS,
+    # product MS, product LS.
+    s/(\xBD\x04\xEF\xFE.{8}).{4}(.{4}).{4}/$1$ls$2$ls/s or die "no version block\n";
+    my ($o, $n) = map { join "", map { "$_\0" } split //, $_ } $old, $new;
+    s/\Q$o\E/$n/g or die "no version string\n";
+  ' "$1" >"$2"
+}
+
+# The template prefix, made once: dialogs without a display through Wine's
+# null graphics driver; and the holder of mutexes and keys.
+test_start="$(now_ms)"
+mkdir -p "$work"
+step "fresh 64-bit prefix"
+wineprefix_make "$work/template" win64 null
+hold_exe="$work/hold.exe"
+if [ ! "$hold_exe" -nt "$root/tests/installer/hold.c" ]; then
+  x86_64-w64-mingw32-gcc -O2 -Wall -o "$hold_exe" "$root/tests/installer/hold.c" || fail "hold.c does not build"
+fi
+
+# finish: the closing lines of a test script.
+finish() {
+  echo "time: $(basename "$0" .sh) took $(seconds $(($(now_ms) - test_start))) s"
+  [ "$status" = 0 ] && echo "$(basename "$0" .sh): all checks passed"
+  exit "$status"
+}
