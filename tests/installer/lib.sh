@@ -143,7 +143,8 @@ hold_page() {
   local shell="$shell64" output="$work/hold-$name-$1.txt" i
   [ "$1" = 32 ] && shell="$shell32"
   holders+=("$work/release-$name-$1")
-  rm -f "$work/release-$name-$1"
+  # A "ready" of an earlier run must not count.
+  rm -f "$work/release-$name-$1" "$output"
   wine "$shell" "$sample" --hold-until "$(winepath -w "$work/release-$name-$1")" >"$output" 2>&1 &
   holder_pids+=($!)
   for ((i = 0; i < 300; i++)); do
@@ -159,7 +160,7 @@ hold() {
   local until="$work/release-$name-hold-${#holders[@]}" output i
   output="$until.txt"
   holders+=("$until")
-  rm -f "$until"
+  rm -f "$until" "$output"
   "$wine64" "$hold_exe" "$(winepath -w "$until")" "$@" >"$output" 2>&1 &
   holder_pids+=($!)
   for ((i = 0; i < 300; i++)); do
