@@ -3,8 +3,9 @@
 #
 # Registry states and moments in which setup /S cannot do its work: each
 # setup exits 2 within a minute and leaves the registry and the files as
-# they were, each in a 64-bit Wine prefix of its own under WORK_DIR (see
-# lib.sh):
+# they were. One 64-bit Wine prefix under WORK_DIR (see lib.sh) takes them
+# in turn; each state goes again after its case, Wine's server with it
+# (which forgets key access lists):
 #   long-type      .wav names a file type of 300 characters (no key name)
 #   denied-wav     HKCR\.wav cannot be written
 #   denied-64      the approval key cannot be written, in the 64-bit view
@@ -23,44 +24,41 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 setup_variant hung --define TEST_NO_CHECKS --define REGISTER_TIMEOUT_MS=5000 "$x64_dll" "$x86_dll"
 setup_variant busy --define ONE_AT_A_TIME_MS=3000 "$x64_dll" "$x86_dll"
 
-# refusal NAME SETUP: a fresh prefix, the state the caller sets in it (the
-# commands that follow, until "refused_now"), then setup /S refused.
-refusal() { new_prefix "$1"; refusal_setup="$2"; step "$name"; }
-refused_now() {
+# refusal CASE SETUP: the state that the commands before it set is taken
+# as "before"; setup /S must be refused and change nothing; then the state
+# goes.
+refusal() {
+  step "$1"
   snapshot "$work/$name-before"
-  refused "$refusal_setup" "after setup refused in $name"
+  refused "$2" "after setup refused in $1"
   release_holders
-  done_with_prefix
+  wineserver -k 2>/dev/null
+  timeout 30 wine reg delete 'HKCR\.wav' /f >/dev/null 2>&1
 }
 
-refusal long-type "$setup"
+new_prefix refusals
 reg_add 'HKCR\.wav' /ve /d "$(printf 'L%.0s' {1..300})"
-refused_now
+refusal long-type "$setup"
 
+reg_add 'HKCR\.wav' /v 'Content Type' /d audio/wav
+hold --deny 64 'HKCR\.wav'
 refusal denied-wav "$setup"
-reg_add 'HKCR\.wav' /v 'Content Type' /d audio/wav
-hold --deny 64 'HKCR\.wav'
-refused_now
 
-refusal denied-64 "$setup"
 hold --deny 64 "$approved"
-refused_now
+refusal denied-64 "$setup"
 
-refusal denied-32 "$setup"
 hold --deny 32 "$approved"
-refused_now
+refusal denied-32 "$setup"
 
-refusal hung "$work/setup-hung/setup.exe"
 reg_add 'HKCR\.wav' /v 'Content Type' /d audio/wav
 hold --deny 64 'HKCR\.wav'
-refused_now
+refusal hung "$work/setup-hung/setup.exe"
 
-refusal busy "$work/setup-busy/setup.exe"
 hold --mutex "$mutex"
-refused_now
+refusal busy "$work/setup-busy/setup.exe"
 
-new_prefix expand
-step "$name: .wav's default value is a REG_EXPAND_SZ naming WAV.File"
+step "expand: .wav's default value is a REG_EXPAND_SZ naming WAV.File"
+name=expand
 reg_add 'HKCR\.wav' /ve /t REG_EXPAND_SZ /d WAV.File
 snapshot "$work/$name-before"
 install
