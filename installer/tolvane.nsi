@@ -3,11 +3,16 @@
 ;
 ; makensis -DVERSION=1.1.0.0 -DPUBLISHER=... -DCOPYRIGHT=... \
 ;          -DX64_DLL=path -DX86_DLL=path -DOUTFILE=path tolvane.nsi
+; Optional: -DARM64_DLL=path adds the ARM64 module: ARM64 Windows then gets
+; it in Program Files\Tolvane and the x86 one in Program Files (x86)\Tolvane
+; (and no x64 module, which its Explorer cannot load).
 ; Optional: -DSIGN_COMMAND='command "%1"' signs the uninstaller and the
 ; installer once they are written. For tests: -DREGISTER_TIMEOUT_MS=n ends
 ; a registration after n ms, -DONE_AT_A_TIME_MS=n gives up waiting for
 ; another setup after n ms (both 60 s otherwise); -DTEST_NO_CHECKS skips the
-; registry checks before registering, to see what happens without them.
+; registry checks before registering, to see what happens without them;
+; -DTEST_ARM64_BRANCH makes setup take the ARM64 branch on x64 Windows,
+; with the x64 module packed as the ARM64 one unless ARM64_DLL names one.
 ;
 ; Setup over an installed Tolvane (any version) updates it in place: the
 ; modules are replaced, also while programs hold them, and the record of
@@ -54,6 +59,12 @@ ManifestSupportedOS all
 !macroend
 !insertmacro CheckModuleVersion "${X64_DLL}"
 !insertmacro CheckModuleVersion "${X86_DLL}"
+!ifdef TEST_ARM64_BRANCH
+  !define /ifndef ARM64_DLL "${X64_DLL}"
+!endif
+!ifdef ARM64_DLL
+  !insertmacro CheckModuleVersion "${ARM64_DLL}"
+!endif
 
 !define PRODUCT "Tolvane"
 !define MODULE "PELLMORE.DLL"
@@ -69,9 +80,17 @@ ManifestSupportedOS all
 !include one_at_a_time.nsh
 !include record.nsh
 !include module.nsh
-; DirX64 is empty on 32-bit Windows.
-${ModuleVars} X64
-${ModuleVars} X86
+
+; ForEachModule MACRO: MACRO ARCH for each architecture setup knows; the
+; folder of one the system does not get is empty.
+!macro ForEachModule MACRO
+  !ifdef ARM64_DLL
+    !insertmacro ${MACRO} ARM64
+  !endif
+  !insertmacro ${MACRO} X64
+  !insertmacro ${MACRO} X86
+!macroend
+!insertmacro ForEachModule ModuleVars
 !ifndef TEST_NO_CHECKS
   !include checks.nsh
 !endif
@@ -110,18 +129,37 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 ; ---------------------------------------------------------------------------
 ; Shared by setup and the uninstaller.
 
+!macro _NoFolder ARCH
+  StrCpy $Dir${ARCH} ""
+!macroend
+
+; ArmTarget: the system gets the ARM64 module.
+!ifdef TEST_ARM64_BRANCH
+  !define ArmTarget `${RunningX64}`
+!else
+  !define ArmTarget `${IsNativeARM64}`
+!endif
+
 !macro DefineBoth PREFIX
 Function ${PREFIX}Folders
+  !insertmacro ForEachModule _NoFolder
+  !ifdef ARM64_DLL
+  ${If} ${ArmTarget}
+    StrCpy $DirARM64 "$PROGRAMFILES64\${PRODUCT}"
+    StrCpy $DirX86 "$PROGRAMFILES32\${PRODUCT}"
+  ${ElseIf} ${RunningX64}
+  !else
   ${If} ${RunningX64}
+  !endif
     StrCpy $DirX64 "$PROGRAMFILES64\${PRODUCT}"
     StrCpy $DirX86 "$PROGRAMFILES32\${PRODUCT}"
   ${Else}
-    StrCpy $DirX64 ""
     StrCpy $DirX86 "$PROGRAMFILES\${PRODUCT}"
   ${EndIf}
-  ; The uninstaller is kept with the module of the system's own architecture.
-  ${If} $DirX64 != ""
-    StrCpy $INSTDIR $DirX64
+  ; The uninstaller is kept with the module of the system's own
+  ; architecture, in the 64-bit Program Files wherever there is one.
+  ${If} ${RunningX64}
+    StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
   ${Else}
     StrCpy $INSTDIR $DirX86
   ${EndIf}
@@ -133,8 +171,7 @@ Function ${PREFIX}Unregister
   Push $R0
   Push $R1
   StrCpy $R1 0
-  ${UnregisterModule} X64
-  ${UnregisterModule} X86
+  !insertmacro ForEachModule UnregisterModule
   ${If} $R1 <> 0
   ${AndIf} $FileType != ""
     DeleteRegKey HKCR "${PROGID}"
@@ -175,6 +212,19 @@ Function .onInit
   Call Folders
 FunctionEnd
 
+!macro _RestoreModule ARCH
+  ${If} $Installed = 1
+    ${RestoreModule} ${ARCH} 1
+  ${Else}
+    ${RestoreModule} ${ARCH} 0
+  ${EndIf}
+!macroend
+!macro _RemoveFolder ARCH
+  ${If} $Dir${ARCH} != ""
+    RMDir "$Dir${ARCH}"
+  ${EndIf}
+!macroend
+
 ; Undoes whatever was done so far, after a failed step: a first setup
 ; leaves nothing, a setup over an installed version leaves that one.
 Function RollBack
@@ -186,22 +236,10 @@ Function RollBack
     Call Unregister
     ${RemoveCreated}
   ${EndIf}
-  ${If} $DirX64 != ""
-    ${RestoreModule} X64
-  ${EndIf}
-  ${RestoreModule} X86
-  ${If} $Installed = 1
-    ${If} $AsideX64 != ""
-      ${RegisterModule} X64 ""
-    ${EndIf}
-    ${If} $AsideX86 != ""
-      ${RegisterModule} X86 ""
-    ${EndIf}
-  ${Else}
-    ${If} $DirX64 != ""
-      RMDir "$DirX64"
-    ${EndIf}
-    RMDir "$DirX86"
+  ; A setup over an installed version registers the old modules again.
+  !insertmacro ForEachModule _RestoreModule
+  ${If} $Installed = 0
+    !insertmacro ForEachModule _RemoveFolder
   ${EndIf}
 FunctionEnd
 
@@ -214,14 +252,24 @@ FunctionEnd
   Abort "${MESSAGE}"
 !macroend
 
+!macro _ModuleNothingYet ARCH
+  ${ModuleReset} ${ARCH} 0
+!macroend
+!macro _InstallModule ARCH
+  ${InstallModule} ${ARCH}
+  ${If} $R0 != ""
+    !insertmacro Fail $R0
+  ${EndIf}
+!macroend
+!macro _Installed ARCH
+  ${ReleaseAside} ${ARCH}
+  ${ModuleSize} ${ARCH} $R5
+  ${ModulePaths} ${ARCH} $R6
+!macroend
+
 Section "Install"
   SetRegView 32
-  StrCpy $AsideX64 ""
-  StrCpy $AsideX86 ""
-  StrCpy $PlacedX64 0
-  StrCpy $PlacedX86 0
-  StrCpy $RegisteredX64 0
-  StrCpy $RegisteredX86 0
+  !insertmacro ForEachModule _ModuleNothingYet
   ${ReadRecord}
   ${If} $Installed = 1
     DetailPrint "Updating the installed ${PRODUCT} in place."
@@ -235,16 +283,7 @@ Section "Install"
     ${EndIf}
   !endif
 
-  ${If} $DirX64 != ""
-    ${InstallModule} X64
-    ${If} $R0 != ""
-      !insertmacro Fail $R0
-    ${EndIf}
-  ${EndIf}
-  ${InstallModule} X86
-  ${If} $R0 != ""
-    !insertmacro Fail $R0
-  ${EndIf}
+  !insertmacro ForEachModule _InstallModule
 
   ; The module reports success also when it could not hook into the shell.
   ClearErrors
@@ -259,15 +298,14 @@ Section "Install"
   ${EndIf}
 
   ; Nothing fails from here on.
-  ${If} $DirX64 != ""
-    ${ReleaseAside} X64
-  ${EndIf}
-  ${ReleaseAside} X86
+  StrCpy $R5 0
+  StrCpy $R6 "|$INSTDIR\${UNINSTALLER}|$INSTDIR|"
+  !insertmacro ForEachModule _Installed
   ; What an uninstall whose restart was declined left to delete then.
-  ${CancelPending} "|$DirX64\${MODULE}|$DirX86\${MODULE}|$INSTDIR\${UNINSTALLER}|$DirX64|$DirX86|"
+  ${CancelPending} $R6
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
-  ${WriteEntry}
+  ${WriteEntry} $R5
 SectionEnd
 
 ; ---------------------------------------------------------------------------
@@ -278,22 +316,18 @@ Function un.onInit
   Call un.Folders
 FunctionEnd
 
+!macro _ModuleThere ARCH
+  ${ModuleReset} ${ARCH} 1
+!macroend
+
 Section "Uninstall"
   ${ReadRecord}
-  StrCpy $RegisteredX64 0
-  ${If} $DirX64 != ""
-    StrCpy $RegisteredX64 1
-  ${EndIf}
-  StrCpy $RegisteredX86 1
+  !insertmacro ForEachModule _ModuleThere
   Call un.Unregister
   ${RemoveCreated}
 
-  ; A program may hold a module until it ends: it goes at the restart.
+  ; A folder that is the current directory cannot be removed.
   SetOutPath "$TEMP"
-  ${If} $DirX64 != ""
-    Delete /REBOOTOK "$DirX64\${MODULE}"
-  ${EndIf}
-  Delete /REBOOTOK "$DirX86\${MODULE}"
   ${If} $EXEPATH == "$INSTDIR\${UNINSTALLER}"
     ; Run in place (_?=) from its folder: NSIS keeps its own file open, so
     ; the uninstaller and its folder go at the restart.
@@ -315,14 +349,9 @@ Section "Uninstall"
     ${EndIf}
     System::Call 'kernel32::MoveFileExW(w R1, p 0, i 4)'
   ${EndIf}
-  RMDir /REBOOTOK "$INSTDIR"
-  ${If} $DirX64 != ""
-  ${AndIf} $DirX64 != $INSTDIR
-    RMDir /REBOOTOK "$DirX64"
-  ${EndIf}
-  ${If} $DirX86 != $INSTDIR
-    RMDir /REBOOTOK "$DirX86"
-  ${EndIf}
+  ; A program may hold a module until it ends: it goes at the restart, and
+  ; so does its folder.
+  !insertmacro ForEachModule RemoveModule
 
   ${If} ${RunningX64}
     SetRegView 64

@@ -1,13 +1,14 @@
 ; entry.nsh: the Programs and Features entry.
 ;
-;   ${WriteEntry}   setup: writes the entry of this version (or updates the
-;                   one there), with the record of what the first setup
-;                   created (record.nsh), in the 64-bit registry view
-;                   wherever there is one.
+;   ${WriteEntry} SIZE  setup: writes the entry of this version (or updates
+;                       the one there), with the record of what the first
+;                       setup created (record.nsh), in the 64-bit registry
+;                       view wherever there is one. SIZE: the bytes of the
+;                       modules installed (not of an old one left to the
+;                       restart); the uninstaller in $INSTDIR is added.
 ;
-; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, record.nsh, the variables
-; DirX64 and DirX86 (the modules' folders; DirX64 empty on 32-bit Windows)
-; and the defines PRODUCT, VERSION, PUBLISHER, ARP_KEY, UNINSTALLER.
+; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, record.nsh and the defines
+; PRODUCT, VERSION, PUBLISHER, ARP_KEY, UNINSTALLER.
 ;
 ; The QuietUninstallString returns when the uninstall is done, with its exit
 ; code (0, or 3010 when a restart finishes it). NSIS's uninstaller started
@@ -22,18 +23,12 @@
 !define ENTRY_NSH
 
 Function WriteEntry
+  Exch $R1
   Push $R0
-  Push $R1
   Push $R2
   Push $R3
-  ; The files installed, in KiB: not an old module left to the restart.
-  ${GetSize} "$INSTDIR" "/M=${UNINSTALLER} /S=0B /G=0" $R1 $R2 $R3
-  ${GetSize} "$DirX86" "/M=${MODULE} /S=0B /G=0" $R0 $R2 $R3
+  ${GetSize} "$INSTDIR" "/M=${UNINSTALLER} /S=0B /G=0" $R0 $R2 $R3
   IntOp $R1 $R1 + $R0
-  ${If} $DirX64 != ""
-    ${GetSize} "$DirX64" "/M=${MODULE} /S=0B /G=0" $R0 $R2 $R3
-    IntOp $R1 $R1 + $R0
-  ${EndIf}
   IntOp $R1 $R1 / 1024
   ${If} ${RunningX64}
     SetRegView 64
@@ -53,12 +48,13 @@ Function WriteEntry
   SetRegView 32
   Pop $R3
   Pop $R2
-  Pop $R1
   Pop $R0
+  Pop $R1
 FunctionEnd
 
 !define WriteEntry "!insertmacro WriteEntry"
-!macro WriteEntry
+!macro WriteEntry SIZE
+  Push ${SIZE}
   Call WriteEntry
 !macroend
 

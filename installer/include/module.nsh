@@ -1,11 +1,15 @@
 ; module.nsh: putting PELLMORE.DLL of one architecture in place and
 ; registering it with the regsvr32 of that architecture, and undoing both.
-; ARCH names the architecture (X64, X86); each macro works with the
-; variables Dir<ARCH> (its folder), Registered<ARCH>, Placed<ARCH> and
-; Aside<ARCH>, which ${ModuleVars} declares, and packs the file the define
-; <ARCH>_DLL names.
+; ARCH names the architecture (X64, X86, ARM64); each macro works with the
+; variables Dir<ARCH> (its folder; empty where the system gets no module of
+; that architecture, and then the macro does nothing), Registered<ARCH>,
+; Placed<ARCH> and Aside<ARCH>, which ${ModuleVars} declares, and packs the
+; file the define <ARCH>_DLL names.
 ;
 ;   ${ModuleVars} ARCH           at the top level, once per architecture.
+;   ${ModuleReset} ARCH REG      before the others: nothing placed or moved
+;                                aside; Registered<ARCH> = REG (0 or 1)
+;                                where there is a folder.
 ;   ${InstallModule} ARCH        setup: moves an existing module aside
 ;                                (renaming works while a program has it
 ;                                loaded), writes the new one, registers it.
@@ -14,17 +18,22 @@
 ;                                module moved aside, or, while a program
 ;                                still holds it, at the next restart.
 ;   ${RestoreModule} ARCH        setup's roll-back: deletes the new module
-;                                and puts the old one back under its name.
+;                                and puts the old one back under its name;
+;                                REREGISTER 1 registers that one again.
 ;   ${RegisterModule} ARCH FLAGS regsvr32 /s FLAGS of the module, ended after
 ;                                REGISTER_TIMEOUT_MS (60 s): $R0 = its exit
 ;                                code, "timeout" or "not started".
 ;   ${UnregisterModule} ARCH     setup and uninstaller: regsvr32 /u of a
 ;                                module registered; where that fails, its
 ;                                class key goes without it and $R1 = 1.
+;   ${RemoveModule} ARCH         uninstaller: deletes the module and its
+;                                folder, at the restart while in use.
+;   ${ModuleSize} ARCH OUT       adds the module's size in bytes to OUT.
+;   ${ModulePaths} ARCH OUT      appends "<module>|<folder>|" to OUT.
 ;
 ; A new architecture is its settings below, a folder in Dir<ARCH>, a
-; <ARCH>_DLL define and a line for it wherever the others are named.
-; Needs LogicLib.nsh, x64.nsh and the defines MODULE, CLSID.
+; <ARCH>_DLL define and a line in the caller's list of architectures.
+; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh and the defines MODULE, CLSID.
 
 !ifndef MODULE_NSH
 !define MODULE_NSH
@@ -43,6 +52,9 @@
 !define MODULE_X86_VIEW 32
 !define MODULE_X86_NATIVE 0
 !define MODULE_X86_NAME "32-bit"
+!define MODULE_ARM64_VIEW 64
+!define MODULE_ARM64_NATIVE 1
+!define MODULE_ARM64_NAME "ARM64"
 
 !define ModuleVars "!insertmacro ModuleVars"
 !macro ModuleVars ARCH
@@ -50,6 +62,16 @@
   Var Registered${ARCH} ; regsvr32 ran for the module (1), also when it failed
   Var Placed${ARCH}     ; setup wrote the module (1)
   Var Aside${ARCH}      ; where setup moved the module it found, or ""
+!macroend
+
+!define ModuleReset "!insertmacro ModuleReset"
+!macro ModuleReset ARCH REG
+  StrCpy $Placed${ARCH} 0
+  StrCpy $Aside${ARCH} ""
+  StrCpy $Registered${ARCH} 0
+  ${If} $Dir${ARCH} != ""
+    StrCpy $Registered${ARCH} ${REG}
+  ${EndIf}
 !macroend
 
 ; RunTimed: takes a command line from the stack and leaves its exit code,
@@ -159,30 +181,31 @@ FunctionEnd
 
 !define InstallModule "!insertmacro InstallModule"
 !macro InstallModule ARCH
-  StrCpy $Placed${ARCH} 0
-  StrCpy $Registered${ARCH} 0
-  SetOutPath "$Dir${ARCH}"
-  Push "$Dir${ARCH}"
-  Call PutAside
-  Pop $Aside${ARCH}
-  ${If} $Aside${ARCH} == "?"
-    StrCpy $Aside${ARCH} ""
-    StrCpy $R0 "The ${MODULE_${ARCH}_NAME} $Dir${ARCH}\${MODULE} could not be renamed to make room for the new one."
-  ${Else}
-    ClearErrors
-    File "/oname=${MODULE}" "${${ARCH}_DLL}"
-    ${If} ${Errors}
-      StrCpy $R0 "The ${MODULE_${ARCH}_NAME} $Dir${ARCH}\${MODULE} could not be written."
+  StrCpy $R0 ""
+  ${If} $Dir${ARCH} != ""
+    SetOutPath "$Dir${ARCH}"
+    Push "$Dir${ARCH}"
+    Call PutAside
+    Pop $Aside${ARCH}
+    ${If} $Aside${ARCH} == "?"
+      StrCpy $Aside${ARCH} ""
+      StrCpy $R0 "The ${MODULE_${ARCH}_NAME} $Dir${ARCH}\${MODULE} could not be renamed to make room for the new one."
     ${Else}
-      StrCpy $Placed${ARCH} 1
-      StrCpy $Registered${ARCH} 1
-      ${RegisterModule} ${ARCH} ""
-      ${If} $R0 == 0
-        StrCpy $R0 ""
-      ${ElseIf} $R0 == "timeout"
-        StrCpy $R0 "Registering the ${MODULE_${ARCH}_NAME} ${MODULE} with regsvr32 did not finish within ${REGISTER_TIMEOUT_MS} ms; it was ended."
+      ClearErrors
+      File "/oname=${MODULE}" "${${ARCH}_DLL}"
+      ${If} ${Errors}
+        StrCpy $R0 "The ${MODULE_${ARCH}_NAME} $Dir${ARCH}\${MODULE} could not be written."
       ${Else}
-        StrCpy $R0 "Registering the ${MODULE_${ARCH}_NAME} ${MODULE} with regsvr32 failed (exit code $R0)."
+        StrCpy $Placed${ARCH} 1
+        StrCpy $Registered${ARCH} 1
+        ${RegisterModule} ${ARCH} ""
+        ${If} $R0 == 0
+          StrCpy $R0 ""
+        ${ElseIf} $R0 == "timeout"
+          StrCpy $R0 "Registering the ${MODULE_${ARCH}_NAME} ${MODULE} with regsvr32 did not finish within ${REGISTER_TIMEOUT_MS} ms; it was ended."
+        ${Else}
+          StrCpy $R0 "Registering the ${MODULE_${ARCH}_NAME} ${MODULE} with regsvr32 failed (exit code $R0)."
+        ${EndIf}
       ${EndIf}
     ${EndIf}
   ${EndIf}
@@ -204,12 +227,44 @@ FunctionEnd
 !macroend
 
 !define RestoreModule "!insertmacro RestoreModule"
-!macro RestoreModule ARCH
+!macro RestoreModule ARCH REREGISTER
   ${If} $Placed${ARCH} = 1
     Delete "$Dir${ARCH}\${MODULE}"
   ${EndIf}
   ${If} $Aside${ARCH} != ""
     Rename "$Aside${ARCH}" "$Dir${ARCH}\${MODULE}"
+    !if ${REREGISTER} = 1
+      ${RegisterModule} ${ARCH} ""
+    !endif
+  ${EndIf}
+!macroend
+
+!define RemoveModule "!insertmacro RemoveModule"
+!macro RemoveModule ARCH
+  ${If} $Dir${ARCH} != ""
+    Delete /REBOOTOK "$Dir${ARCH}\${MODULE}"
+    RMDir /REBOOTOK "$Dir${ARCH}"
+  ${EndIf}
+!macroend
+
+!define ModuleSize "!insertmacro ModuleSize"
+!macro ModuleSize ARCH OUT
+  ${If} $Dir${ARCH} != ""
+    Push $R0
+    Push $R1
+    Push $R2
+    ${GetSize} "$Dir${ARCH}" "/M=${MODULE} /S=0B /G=0" $R0 $R1 $R2
+    Pop $R2
+    Pop $R1
+    IntOp ${OUT} ${OUT} + $R0
+    Pop $R0
+  ${EndIf}
+!macroend
+
+!define ModulePaths "!insertmacro ModulePaths"
+!macro ModulePaths ARCH OUT
+  ${If} $Dir${ARCH} != ""
+    StrCpy ${OUT} "${OUT}$Dir${ARCH}\${MODULE}|$Dir${ARCH}|"
   ${EndIf}
 !macroend
 

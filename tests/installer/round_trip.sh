@@ -18,6 +18,11 @@
 #   existing  .wav already names a file type with another property sheet
 #             handler: the same round trip leaves the type, its handler and
 #             .wav's value as they were.
+#   arm64     a setup built to take its ARM64 branch on x64 Windows (the
+#             x64 module standing in for the ARM64 one): the ARM64 module in
+#             Program Files\Tolvane, the x86 one in Program Files (x86), both
+#             registered; the QuietUninstallString; all as before after the
+#             restart.
 # Prints how long setup and the uninstaller take.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -39,6 +44,7 @@ mkdir -p "$broken"
 LC_ALL=C sed 's/DllRegisterServer/DllRegisterServeX/' "$x86_dll" >"$broken/PELLMORE.DLL"
 cmp -s "$broken/PELLMORE.DLL" "$x86_dll" && fail "could not break the 32-bit module"
 setup_variant broken "$x64_dll" "$broken/PELLMORE.DLL"
+setup_variant arm64 --define TEST_ARM64_BRANCH "$x64_dll" "$x86_dll"
 
 
 # -- A fresh system ----------------------------------------------------------
@@ -115,4 +121,17 @@ expect 64 'HKCR\Sound.Recording\shellex\PropertySheetHandlers\Loudness' "" "$oth
 expect_no_key 64 'HKCR\Sound.Recording\shellex\PropertySheetHandlers\Tolvane'
 
 expect_as_before_setup
+
+# -- The ARM64 branch, on x64 Wine -------------------------------------------
+new_prefix arm64
+snapshot "$work/$name-before"
+step "$name: setup /S"
+install "$work/setup-arm64/setup.exe"
+check_installed WAV.File
+check_page "$shell64" 64
+step "$name: QuietUninstallString"
+uninstall 0
+restart
+unchanged_by "after uninstalling"
+done_with_prefix
 finish
