@@ -243,6 +243,9 @@ FunctionEnd
 !macro RemoveModule ARCH
   ${If} $Dir${ARCH} != ""
     Delete /REBOOTOK "$Dir${ARCH}\${MODULE}"
+    ; Old modules a setup moved aside while they were in use are already
+    ; left to the restart; those no longer in use go now.
+    Delete "$Dir${ARCH}\${MODULE}.*.old"
     RMDir /REBOOTOK "$Dir${ARCH}"
   ${EndIf}
 !macroend
