@@ -2,17 +2,25 @@
 // process and tears it down, in the opposite order, when it is unloaded.
 #include <windows.h>
 
+#include <exception>
+
 #include "com_object.h"
 #include "exports.h"
 #include "tolvane_factory.h"
 #include "wavfile.h"
 
-// The C++ runtime's own release of the memory it keeps for the life of the
-// module: the reserve it throws exceptions from when the heap is exhausted.
-// It has no destructor, so without this call every unload loses it.
+// libstdc++'s own release of the memory it keeps for the life of the module:
+// the reserve it throws exceptions from when the heap is exhausted. It has no
+// destructor, so without this call every unload loses it. libc++abi's reserve
+// is a static buffer inside the module, never taken from the heap: it goes
+// with the image and needs no release.
+#if defined(__GLIBCXX__)
 namespace __gnu_cxx {
 void __freeres() noexcept;
 }
+#elif !defined(_LIBCPP_VERSION)
+#error "a C++ runtime whose reserve for exceptions is not known to be released"
+#endif
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   try {
@@ -29,7 +37,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
       // (FreeLibrary, reserved null) tears the module down.
       if (!reserved) {
         StopComServer();
+#if defined(__GLIBCXX__)
         __gnu_cxx::__freeres();
+#endif
       }
       break;
     default:

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # check_dll_image.sh PELLMORE.DLL OBJDUMP
 # What objdump -p shows of the built module: a DLL named PELLMORE.DLL of the
-# architecture OBJDUMP reads (PE32 for i686, PE32+ for x86-64) that imports
-# system DLLs only, exports exactly the four entry points with their
-# ordinals, and carries the page's dialog, its strings, the version resource
-# and the manifest.
+# architecture OBJDUMP stands for (PE32 for i686, PE32+ for x86-64; LLVM's
+# llvm-objdump-N, with llvm-readobj-N beside it, for ARM64: PE32+ for
+# machine 0xAA64) that imports system DLLs only, exports exactly the four
+# entry points with their ordinals, and carries the page's dialog, its
+# strings, the version resource and the manifest.
 set -uo pipefail
 dll="$1"
 objdump="${2:-i686-w64-mingw32-objdump}"
@@ -12,8 +13,16 @@ dump="$("$objdump" -p "$dll")" || { echo "objdump failed on $dll"; exit 1; }
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
+llvm=0
 case "$(basename "$objdump")" in
   x86_64-*) magic='(PE32+)' ;;
+  llvm-objdump*)
+    magic='(PE32+)'
+    llvm=1
+    readobj="${objdump/objdump/readobj}"
+    headers="$("$readobj" --file-headers "$dll")" || { echo "$readobj failed on $dll"; exit 1; }
+    grep -qE '^[[:space:]]*Machine: .*\(0xAA64\)$' <<<"$headers" || fail "machine is not ARM64 (0xAA64)"
+    ;;
   *) magic='(PE32)' ;;
 esac
 grep -qF "$magic" <<<"$(grep Magic <<<"$dump")" || fail "not a $magic image"
@@ -28,29 +37,50 @@ for name in $imports; do
 done
 
 # Exports: the module name, ordinal base 1, four functions, each at its ordinal.
-grep -qE '^Name[[:space:]]+[0-9a-f]+ PELLMORE\.DLL$' <<<"$dump" || fail "export name is not PELLMORE.DLL"
-grep -qE '^Ordinal Base[[:space:]]+1$' <<<"$dump" || fail "ordinal base is not 1"
-exports="$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" |
-  sed -n 's/^[[:space:]]*\[ *\([0-9]*\)\] \(.*\)$/\2 \1/p' |
-  awk '{ print $1 " @" $2 + 1 }' | sort)"
+if [ "$llvm" = 1 ]; then
+  export_table="$(sed -n '/^Export Table:/,/^$/p' <<<"$dump")"
+  grep -qE '^[[:space:]]*DLL name: PELLMORE\.DLL$' <<<"$export_table" || fail "export name is not PELLMORE.DLL"
+  grep -qE '^[[:space:]]*Ordinal base: 1$' <<<"$export_table" || fail "ordinal base is not 1"
+  # Rows "ordinal RVA [name]": an export without a name is a row of two.
+  exports="$(awk '$1 ~ /^[0-9]+$/ { print $3 " @" $1 }' <<<"$export_table" | sort)"
+  count="$(awk '$1 ~ /^[0-9]+$/' <<<"$export_table" | wc -l)"
+else
+  grep -qE '^Name[[:space:]]+[0-9a-f]+ PELLMORE\.DLL$' <<<"$dump" || fail "export name is not PELLMORE.DLL"
+  grep -qE '^Ordinal Base[[:space:]]+1$' <<<"$dump" || fail "ordinal base is not 1"
+  exports="$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" |
+    sed -n 's/^[[:space:]]*\[ *\([0-9]*\)\] \(.*\)$/\2 \1/p' |
+    awk '{ print $1 " @" $2 + 1 }' | sort)"
+  count="$(sed -n '/^Export Address Table -- Ordinal Base/,/^\[Ordinal/p' <<<"$dump" | grep -c 'Export RVA')"
+fi
 expected="$(printf '%s\n' 'DllCanUnloadNow @3' 'DllGetClassObject @4' 'DllRegisterServer @2' \
   'DllUnregisterServer @1' | sort)"
 [ "$exports" = "$expected" ] || fail "exports are
 $exports
 expected
 $expected"
-count="$(sed -n '/^Export Address Table -- Ordinal Base/,/^\[Ordinal/p' <<<"$dump" | grep -c 'Export RVA')"
 [ "$count" = 4 ] || fail "the export address table has $count entries, expected 4"
 
-# Resources as type/name pairs: the level is told by the indentation.
-resources="$(sed -n '/^The .rsrc Resource Directory section:/,/Resources start/p' <<<"$dump" |
-  sed -n 's/^[0-9a-f]*\( *\)Entry: ID: 0x\([0-9a-f]*\),.*/\1x\2/p' |
-  while IFS=x read -r indent id; do
-    case "${#indent}" in
-      3) type=$((16#$id)) ;;
-      5) echo "$type/$((16#$id))" ;;
-    esac
-  done | sort -u)"
+# Resources as type/name pairs: the level is told by the indentation, or
+# for LLVM, which objdump -p shows no resources of, by readobj's keywords.
+if [ "$llvm" = 1 ]; then
+  resources="$("$readobj" --coff-resources "$dll" |
+    sed -n 's/^[[:space:]]*\(Type\|Name\): .*(ID \([0-9]*\)) \[$/\1 \2/p' |
+    while read -r level id; do
+      case "$level" in
+        Type) type=$id ;;
+        Name) echo "$type/$id" ;;
+      esac
+    done | sort -u)"
+else
+  resources="$(sed -n '/^The .rsrc Resource Directory section:/,/Resources start/p' <<<"$dump" |
+    sed -n 's/^[0-9a-f]*\( *\)Entry: ID: 0x\([0-9a-f]*\),.*/\1x\2/p' |
+    while IFS=x read -r indent id; do
+      case "${#indent}" in
+        3) type=$((16#$id)) ;;
+        5) echo "$type/$((16#$id))" ;;
+      esac
+    done | sort -u)"
+fi
 for want in 5/100 6/7 6/4091 16/1 24/1; do
   grep -qx "$want" <<<"$resources" || fail "resource $want missing (type/name: dialog 5, string block 6, version 16, manifest 24)"
 done

@@ -2,7 +2,8 @@
 # end_to_end.sh PELLMORE.DLL shell_properties.exe WORK_DIR [32|64 [create_by_class.exe]]
 #
 # The module as a user gets it, in a fresh Wine prefix of its own under
-# WORK_DIR (64-bit for a 64-bit module): installed below "C:\Program Files",
+# WORK_DIR (64-bit for a 64-bit module; an ARM64 module, told by its PE
+# header, in the ARM64 platform's Wine): installed below "C:\Program Files",
 # registered with the regsvr32 of its architecture, every registry entry
 # read back with reg query (in the module's registry view), the shell's
 # Properties dialog of a WAV file opened through its context menu with the
@@ -32,9 +33,34 @@ source "$root/scripts/wineprefix"
 source "$root/tools/shell/session.sh"
 export WINEPREFIX="$work/prefix"
 
+# pe_machine FILE: the COFF machine field of a PE image, in hex (14c i386,
+# 8664 x86-64, aa64 ARM64).
+pe_machine() {
+  local offset
+  offset="$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')"
+  od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
+}
+
+make_prefix() { wineprefix_make "$WINEPREFIX" "$WINEARCH" null; }
+
 # regsvr32 and reg of the module's architecture: `wine` starts the 32-bit
 # builtins even in a 64-bit prefix.
-if [ "$bits" = 64 ]; then
+if [ "$(pe_machine "$dll")" = aa64 ]; then
+  # An ARM64 module runs only under the arm64 Wine of the ARM64 platform,
+  # whose builtins (regsvr32, reg, winepath) are ARM64 programs that see the
+  # 64-bit registry view; every Wine program runs in its chroot.
+  platform="$root/scripts/arm64-platform"
+  export TOLVANE_ARM64_PREFIX="$WINEPREFIX"
+  # The file that releases the dialog must be where the chroot sees it too.
+  export TMPDIR="$work/tmp"
+  wine() { "$platform" run wine64 "$@"; }
+  wineserver() { "$platform" run wineserver "$@"; }
+  winepath() { "$platform" run wine64 winepath "$@"; }
+  regsvr32() { wine regsvr32 "$@"; }
+  reg() { wine reg "$@"; }
+  # A copy of the platform's template: wineboot takes minutes under emulation.
+  make_prefix() { "$platform" prefix "$WINEPREFIX"; }
+elif [ "$bits" = 64 ]; then
   export WINEARCH=win64
   wine64="$(wine64_path)" || { echo "FAIL: no wine64"; exit 1; }
   regsvr32() { "$wine64" regsvr32 "$@"; }
@@ -85,8 +111,9 @@ expect_no_key() { ! reg query "$1" >/dev/null 2>&1 || fail "$1 still exists"; }
 
 step "fresh prefix"
 rm -rf "$work"
+mkdir -p "$work" "${TMPDIR:-/tmp}"
 # Dialogs without a display: Wine's null graphics driver.
-wineprefix_make "$WINEPREFIX" "$WINEARCH" null
+make_prefix
 wineserver -p
 expect_no_key 'HKCR\.wav'
 
