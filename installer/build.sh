@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# installer/build.sh [--version VERSION] [--define NAME[=VALUE]]... X64_DLL X86_DLL SETUP_EXE
-#   Packs the two modules into the setup program with makensis. Version,
+# installer/build.sh [--arm64 ARM64_DLL] [--version VERSION] [--define NAME[=VALUE]]...
+#                    X64_DLL X86_DLL SETUP_EXE
+#   Packs the modules into the setup program with makensis; with --arm64 the
+#   ARM64 one too, which Windows on ARM gets in place of the x64 one. Version,
 #   publisher and copyright come from the modules' version resource
-#   (extension/tolvane.rc), and makensis checks that both modules carry that
+#   (extension/tolvane.rc), and makensis checks that every module carries that
 #   version. With TOLVANE_SIGN_CERT and TOLVANE_SIGN_KEY set, the uninstaller
 #   and the setup program are signed as makensis writes them.
 #   For tests: --version packs modules that carry another version (a later
@@ -31,13 +33,14 @@ fi
 extra=()
 while [ $# -gt 3 ]; do
   case "$1" in
+    --arm64) extra+=(-DARM64_DLL="$(realpath "$2")"); shift 2 ;;
     --version) version="$2"; shift 2 ;;
     --define) extra+=(-D"$2"); shift 2 ;;
     *) break ;;
   esac
 done
 if [ $# -ne 3 ]; then
-  echo "usage: installer/build.sh [--version VERSION] [--define NAME[=VALUE]]... X64_DLL X86_DLL SETUP_EXE | --version" >&2
+  echo "usage: installer/build.sh [--arm64 ARM64_DLL] [--version VERSION] [--define NAME[=VALUE]]... X64_DLL X86_DLL SETUP_EXE | --version" >&2
   exit 2
 fi
 x64="$(realpath "$1")"
