@@ -1,16 +1,22 @@
 #include "message_box.h"
 
 namespace {
-TMessageBoxFunction GMessageBox = MessageBoxA;
-}
+// Null: MessageBoxA, called through the module's import table at the moment
+// of the call. A copy of its address taken at start-up would be the import
+// table's entry of that moment on compilers that resolve dllimport addresses
+// directly (clang), which a host that patches the entry later never sees.
+TMessageBoxFunction GMessageBox = nullptr;
+} // namespace
 
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT style) {
-  return GMessageBox(owner, text.c_str(), caption.c_str(), style);
+  if (GMessageBox)
+    return GMessageBox(owner, text.c_str(), caption.c_str(), style);
+  return MessageBoxA(owner, text.c_str(), caption.c_str(), style);
 }
 
 TMessageBoxFunction SetMessageBoxFunction(TMessageBoxFunction function) {
-  TMessageBoxFunction previous = GMessageBox;
-  GMessageBox = function ? function : MessageBoxA;
+  TMessageBoxFunction previous = GMessageBox ? GMessageBox : MessageBoxA;
+  GMessageBox = function == MessageBoxA ? nullptr : function;
   return previous;
 }
 
