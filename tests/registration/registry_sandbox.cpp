@@ -81,6 +81,9 @@ TRegistrySandbox::TRegistrySandbox(TClassesAccess access) {
   static LONG counter = 0;
   FRoot = std::string(SandboxParent) + "\\" + std::to_string(GetCurrentProcessId()) + "-" +
           std::to_string(InterlockedIncrement(&counter));
+  // A test killed at its time-out leaves its sandbox, and process IDs come
+  // round again: what a name holds already is no one's any more.
+  RegDeleteTreeA(HKEY_CURRENT_USER, FRoot.c_str());
   // The root first: a volatile key would make the missing keys above it
   // volatile too, and then nothing non-volatile could be created beside it.
   CreateScratchKey(FRoot, REG_OPTION_NON_VOLATILE);
