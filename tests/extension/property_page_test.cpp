@@ -377,6 +377,17 @@ TEST_F(InformationPageTest, TwoSheetsOnTwoThreadsAtOnceEachShowTheirOwnFile) {
   monoSheet.Path = Files.Write(L"mono.wav", mono.Bytes());
   ASSERT_FALSE(stereo.Path.empty());
   ASSERT_FALSE(monoSheet.Path.empty());
+  // Wine registers its common-controls "Button" and "Static" classes at their
+  // first use in a process. When two threads do that at once, the second
+  // registration is refused as a duplicate before the first one's class can
+  // be found, and that thread's sheet or page fails to be created. A shell has
+  // shown buttons and texts long before an extension's page; so does this
+  // process, on one thread.
+  {
+    TOpenSheet before(stereo.Path);
+    ASSERT_NE(before.Page(), nullptr);
+    ASSERT_TRUE(before.Sheet->CloseWithOk());
+  }
   TLatch open(2), close(1);
 
   std::thread first(ShowOnOwnThread, std::ref(stereo), std::ref(open), std::ref(close));
