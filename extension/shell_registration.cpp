@@ -1,7 +1,5 @@
 #include "shell_registration.h"
 
-#include <cstring>
-
 #include "exceptions.h"
 #include "message_box.h"
 #include "registration.h"
@@ -27,31 +25,6 @@ void ShowRegistrationFailure() {
     ShowMessageBox(nullptr, RegistrationFailureText, RegistrationFailureCaption, MB_ICONERROR);
 }
 
-// The format with its one "%s" replaced by the name.
-std::string WithName(const char* format, const std::string& name) {
-  std::string text = format;
-  text.replace(text.find("%s"), 2, name);
-  return text;
-}
-
-// The string in a value: empty when it is absent or empty; REG_EXPAND_SZ is
-// taken as stored. The text ends at its first NUL.
-std::string ReadStringValue(HKEY key, const std::string& name) {
-  DWORD size = 0;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
-      size == 0)
-    return std::string();
-  std::string data(size, '\0');
-  DWORD type = 0;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
-                       &size) != ERROR_SUCCESS)
-    throw Exception(WithName("Failed to get data for '%s'", name));
-  if (type != REG_SZ && type != REG_EXPAND_SZ)
-    throw Exception(WithName("Invalid data type for '%s'", name));
-  data.resize(size);
-  return data.substr(0, data.find('\0'));
-}
-
 bool IsBlank(const std::string& text) {
   for (char c : text)
     if (static_cast<unsigned char>(c) > ' ')
@@ -59,37 +32,27 @@ bool IsBlank(const std::string& text) {
   return true;
 }
 
-// Opens or creates a key below HKEY_LOCAL_MACHINE's tree; empty on failure.
-TRegKey CreateMachineKey(HKEY parent, const char* name) {
-  TRegKey key;
-  if (RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                      key.put(), nullptr) != ERROR_SUCCESS)
-    key.release(); // a failed call opened nothing to close
-  return key;
-}
-
 // Windows NT lists the shell extensions the administrator allows.
 void WriteApproval(const std::string& classId) {
-  TRegKey extensions = CreateMachineKey(HKEY_LOCAL_MACHINE, ShellExtensionsKey);
+  TRegKey extensions;
+  extensions.Create(HKEY_LOCAL_MACHINE, ShellExtensionsKey, KEY_ALL_ACCESS);
   TRegKey approved;
   if (extensions)
-    approved = CreateMachineKey(extensions.get(), "Approved");
+    approved.Create(extensions.get(), "Approved", KEY_ALL_ACCESS);
   // A key that could not be had makes the write fail like a refused one.
   LONG result = ERROR_INVALID_HANDLE;
   if (approved)
-    result = RegSetValueExA(approved.get(), classId.c_str(), 0, REG_SZ,
-                            reinterpret_cast<const BYTE*>(ApprovedName),
-                            static_cast<DWORD>(std::strlen(ApprovedName) + 1));
+    result = approved.SetString(classId, ApprovedName);
   if (result != ERROR_SUCCESS)
-    throw Exception(WithName("Failed to set data for '%s'", classId));
+    throw Exception("Failed to set data for '" + classId + "'");
 }
 
 // The text of .wav's default value; empty when there is none.
 std::string WavDefaultValue() {
   TRegKey key;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, ".wav", 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+  if (key.Open(HKEY_CLASSES_ROOT, ".wav", KEY_READ) != ERROR_SUCCESS)
     return std::string();
-  return ReadStringValue(key.get(), std::string());
+  return key.ReadString(std::string());
 }
 
 // Surrounding blanks of a real file type are kept: the key is named so.
