@@ -72,14 +72,16 @@ void DeleteClassesKey(const std::string& key) {
 TModulePath RegisteredModulePath(const std::string& ansiPath, const std::wstring& widePath) {
   if (widePath.empty())
     throw EOleError(LoadModuleString(SCreateRegKeyError));
+  if (widePath.size() >= MAX_PATH) {
+    // COM reads a server path into MAX_PATH characters: only a short form that
+    // fits can be loaded, whether or not the ANSI path names the module. The
+    // UTF-16 call: the ANSI one may refuse a path that long.
+    std::wstring shortPath = ShortForm(widePath, GetShortPathNameW, MAX_PATH - 1);
+    if (shortPath.empty())
+      throw EOleError(LoadModuleString(SCreateRegKeyError));
+    return {std::string(), shortPath};
+  }
   if (FromAnsi(ansiPath) == widePath)
     return {WithoutBlanks(ansiPath, GetShortPathNameA), std::wstring()};
-  if (widePath.size() < MAX_PATH)
-    return {std::string(), WithoutBlanks(widePath, GetShortPathNameW)};
-  // COM reads a server path into MAX_PATH characters: only a short form that
-  // fits can be loaded.
-  std::wstring shortPath = ShortForm(widePath, GetShortPathNameW, MAX_PATH - 1);
-  if (shortPath.empty())
-    throw EOleError(LoadModuleString(SCreateRegKeyError));
-  return {std::string(), shortPath};
+  return {std::string(), WithoutBlanks(widePath, GetShortPathNameW)};
 }
