@@ -58,6 +58,11 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
       if (!reserved) {
         StopComServer();
 #if defined(__GLIBCXX__)
+        // Frees the runtime's whole reserve, which a shared runtime's other
+        // users would still need: sound only while the C++ runtime is linked
+        // statically into this module, as the release checks guarantee
+        // (system imports only: tests/release/check_release.sh and
+        // tests/registration/check_dll_image.sh).
         __gnu_cxx::__freeres();
 #endif
       }
