@@ -48,6 +48,7 @@ public:
   CLSID ClassIdentifier;
   std::string ObjectClassName;
   std::string ClassDescription;
+  // Part of the frame's contract that this module never uses; kept.
   IID ErrorInterfaceId;
   TClassInstancing InstancingMode;
   TThreadingModel ThreadingModel;

@@ -100,6 +100,8 @@ public:
   IUnknown* OuterUnknown;
   TComObjectFactory* OwnerFactory;
   volatile LONG ReferenceCount;
+  // Part of the frame's contract that this module never uses; kept (released
+  // with the object when set).
   IServerExceptionHandler* ExceptionHandler = nullptr;
 
 private:

@@ -21,11 +21,7 @@ void CheckRegistryResult(LONG result) {
 // Creates or opens the key below HKEY_CLASSES_ROOT for one value to be set.
 TRegKey CreateKeyForValue(const std::string& key) {
   TRegKey handle;
-  DWORD disposition = 0;
-  char emptyClass[] = "";
-  CheckRegistryResult(RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, emptyClass,
-                                      REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
-                                      handle.put(), &disposition));
+  CheckRegistryResult(handle.Create(HKEY_CLASSES_ROOT, key, KEY_READ | KEY_WRITE));
   return handle;
 }
 
@@ -61,35 +57,31 @@ std::string ClassIdToText(REFCLSID classId) {
 
 void CreateClassesKey(const std::string& key, const std::string& valueName,
                       const std::string& value) {
-  TRegKey handle = CreateKeyForValue(key);
-  CheckRegistryResult(RegSetValueExA(handle.get(), valueName.c_str(), 0, REG_SZ,
-                                     reinterpret_cast<const BYTE*>(value.c_str()),
-                                     static_cast<DWORD>(value.size() + 1)));
+  CheckRegistryResult(CreateKeyForValue(key).SetString(valueName, value));
 }
 
 void CreateClassesKey(const std::string& key, const std::string& valueName,
                       const std::wstring& value) {
-  TRegKey handle = CreateKeyForValue(key);
-  CheckRegistryResult(RegSetValueExW(handle.get(), FromAnsi(valueName).c_str(), 0, REG_SZ,
-                                     reinterpret_cast<const BYTE*>(value.c_str()),
-                                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+  CheckRegistryResult(CreateKeyForValue(key).SetString(valueName, value));
 }
 
 void DeleteClassesKey(const std::string& key) {
-  RegDeleteKeyA(HKEY_CLASSES_ROOT, key.c_str());
+  TRegKey::Delete(HKEY_CLASSES_ROOT, key);
 }
 
 TModulePath RegisteredModulePath(const std::string& ansiPath, const std::wstring& widePath) {
   if (widePath.empty())
     throw EOleError(LoadModuleString(SCreateRegKeyError));
+  if (widePath.size() >= MAX_PATH) {
+    // COM reads a server path into MAX_PATH characters: only a short form that
+    // fits can be loaded, whether or not the ANSI path names the module. The
+    // UTF-16 call: the ANSI one may refuse a path that long.
+    std::wstring shortPath = ShortForm(widePath, GetShortPathNameW, MAX_PATH - 1);
+    if (shortPath.empty())
+      throw EOleError(LoadModuleString(SCreateRegKeyError));
+    return {std::string(), shortPath};
+  }
   if (FromAnsi(ansiPath) == widePath)
     return {WithoutBlanks(ansiPath, GetShortPathNameA), std::wstring()};
-  if (widePath.size() < MAX_PATH)
-    return {std::string(), WithoutBlanks(widePath, GetShortPathNameW)};
-  // COM reads a server path into MAX_PATH characters: only a short form that
-  // fits can be loaded.
-  std::wstring shortPath = ShortForm(widePath, GetShortPathNameW, MAX_PATH - 1);
-  if (shortPath.empty())
-    throw EOleError(LoadModuleString(SCreateRegKeyError));
-  return {std::string(), shortPath};
+  return {std::string(), WithoutBlanks(widePath, GetShortPathNameW)};
 }

@@ -10,6 +10,7 @@ public:
   virtual ~TComServerObject() = default;
   virtual LONG TrackObject(bool created) = 0;
   virtual LONG TrackFactory(bool created) = 0;
+  // Part of the frame's contract that this module never uses; kept.
   virtual std::string HelpFile() = 0;
   virtual std::string ServerFilePath() = 0;
   virtual std::string ServerKeyName() = 0;
@@ -46,6 +47,8 @@ public:
   // sheet changes LiveObjects too, through a page's pcRefParent.
   alignas(4) volatile LONG LiveObjects = 0;
   alignas(4) volatile LONG FactoryRefs = 0;
+  // The direction of the latest registration walk: part of the frame's
+  // contract that this module never reads; kept.
   bool Registering = false;
 
 private:

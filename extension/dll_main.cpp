@@ -4,8 +4,9 @@
 
 #include <exception>
 
-#include "com_object.h"
 #include "exports.h"
+#include "server.h"
+#include "shell_registration.h"
 #include "tolvane_factory.h"
 #include "wavfile.h"
 
@@ -21,6 +22,25 @@ void __freeres() noexcept;
 #elif !defined(_LIBCPP_VERSION)
 #error "a C++ runtime whose reserve for exceptions is not known to be released"
 #endif
+
+namespace {
+
+// GetVersionExA's platform identifier, or 0 when it cannot be had.
+DWORD ReadPlatformId() {
+  OSVERSIONINFOA info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+  return GetVersionExA(&info) ? info.dwPlatformId : 0;
+}
+
+// The extension's share of the start-up: no thread notifications, the
+// platform identifier, and the factory (owned by the server from then on).
+void StartTolvane(HINSTANCE instance) {
+  DisableThreadLibraryCalls(instance);
+  PlatformId = ReadPlatformId();
+  new TTolvaneFactory(ServerInstance); // the server destroys its factories at teardown
+}
+
+} // namespace
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   try {
@@ -38,6 +58,11 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
       if (!reserved) {
         StopComServer();
 #if defined(__GLIBCXX__)
+        // Frees the runtime's whole reserve, which a shared runtime's other
+        // users would still need: sound only while the C++ runtime is linked
+        // statically into this module, as the release checks guarantee
+        // (system imports only: tests/release/check_release.sh and
+        // tests/registration/check_dll_image.sh).
         __gnu_cxx::__freeres();
 #endif
       }

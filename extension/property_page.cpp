@@ -6,8 +6,17 @@
 #include "exceptions.h"
 #include "resource_ids.h"
 #include "tolvane.h"
+#include "wavfile.h"
 
 namespace {
+
+// Text i of InformationTexts goes into control IDC_FORMAT + i: the controls
+// follow the texts' order, one each, without gaps.
+static_assert(IDC_CHANNELS == IDC_FORMAT + 1 && IDC_CHANNEL_MODE == IDC_FORMAT + 2 &&
+                  IDC_SAMPLE_RATE == IDC_FORMAT + 3 && IDC_BYTES_PER_SECOND == IDC_FORMAT + 4 &&
+                  IDC_BITS_PER_SAMPLE == IDC_FORMAT + 5 && IDC_DURATION == IDC_FORMAT + 6 &&
+                  std::tuple_size<TInformationTexts>::value == 7,
+              "the value controls must follow the order of the seven texts");
 
 // Reads the header once, when the page's dialog is created; an unreadable or
 // refused file leaves the value controls empty.

@@ -194,11 +194,16 @@ struct TModulePathCase {
   std::string Ansi;
   std::wstring Wide;
   TModulePath Registered;
+  bool Raises = false;
 };
 
 class RegisteredModulePathTest : public ::testing::TestWithParam<TModulePathCase> {};
 
 TEST_P(RegisteredModulePathTest, IsTheAnsiPathOnlyWhereItNamesTheModule) {
+  if (GetParam().Raises) {
+    EXPECT_THROW(RegisteredModulePath(GetParam().Ansi, GetParam().Wide), EOleError);
+    return;
+  }
   const TModulePath registered = RegisteredModulePath(GetParam().Ansi, GetParam().Wide);
   EXPECT_EQ(registered.Ansi, GetParam().Registered.Ansi);
   EXPECT_TRUE(registered.Wide == GetParam().Registered.Wide);
@@ -208,6 +213,10 @@ const std::wstring CyrillicPath = L"C:\\\x0417\x0432\x0443\x043A\\PELLMORE.DLL";
 // Where a character takes two bytes in the ANSI code page, a path of 215
 // characters may not fit the 261 the ANSI path is read into.
 const std::wstring LongPath = L"C:\\" + std::wstring(200, L'd') + L"\\PELLMORE.DLL";
+// MAX_PATH - 1 and MAX_PATH characters, no file: COM reads the longer one
+// only in a short form, and there is none.
+const std::wstring LongestPath = L"C:\\" + std::wstring(MAX_PATH - 17, L'd') + L"\\PELLMORE.DLL";
+const std::wstring TooLongPath = L"C:\\" + std::wstring(MAX_PATH - 16, L'd') + L"\\PELLMORE.DLL";
 
 INSTANTIATE_TEST_SUITE_P(
     Registration, RegisteredModulePathTest,
@@ -225,6 +234,12 @@ INSTANTIATE_TEST_SUITE_P(
             "OutsideTheAnsiCodePage", "C:\\????\\PELLMORE.DLL", CyrillicPath, {"", CyrillicPath}},
         TModulePathCase{
             "AnsiPathCut", WideAsAnsi(LongPath.substr(0, 150)), LongPath, {"", LongPath}},
+        TModulePathCase{"AnsiOfTheLongestPathComReads",
+                        WideAsAnsi(LongestPath),
+                        LongestPath,
+                        {WideAsAnsi(LongestPath), L""}},
+        TModulePathCase{
+            "AnsiTooLongWithoutAShortForm", WideAsAnsi(TooLongPath), TooLongPath, {}, true},
         TModulePathCase{"WideWithABlankWithoutAShortForm",
                         "C:\\????\\Sample Module.dll",
                         L"C:\\\x0417\x0432\\Sample Module.dll",

@@ -17,6 +17,7 @@
 #include "message_box.h"
 #include "registry_sandbox.h"
 #include "server.h"
+#include "shell_registration.h"
 #include "tolvane.h"
 #include "tolvane_factory.h"
 
