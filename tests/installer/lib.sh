@@ -6,11 +6,11 @@
 #   WORK_DIR   the test's 64-bit Wine prefixes, each a copy of one fresh
 #              prefix made there once (cp -a takes a second, wineboot -i 15)
 #
-# Sets setup, x64_dll, x86_dll, version, publisher, and the names below;
-# fail, step, registry checks (value, expect, expect_key, ...), PE kind,
-# snapshots of the registry and the files, the page in the shell, setup and
-# the QuietUninstallString as users run them, Wine's restart, programs that
-# hold the page open, and setup variants built for a test.
+# Sets setup, x64_dll, x86_dll, version, publisher, and the names below
+# (with tests/lib.sh: fail, step, the registry checks, PE kind): snapshots
+# of the registry and the files, the page in the shell, setup and the
+# QuietUninstallString as users run them, Wine's restart, programs that hold
+# the page open, and setup variants built for a test.
 if [ $# -ne 4 ] || [ -z "$4" ]; then
   echo "usage: $(basename "$0") DIST_DIR SHELL64.EXE SHELL32.EXE WORK_DIR" >&2
   exit 2
@@ -25,12 +25,9 @@ unset DISPLAY
 # The Wine settings, wine64_path and wineprefix_make; the prefixes are ours.
 source "$root/scripts/wineprefix"
 source "$root/tools/shell/session.sh"
+source "$root/tests/lib.sh"
 export WINEARCH=win64
 wine64="$(wine64_path)" || { echo "FAIL: no wine64"; exit 1; }
-
-status=0
-fail() { echo "FAIL: $*"; status=1; }
-step() { echo "== $*"; }
 
 setups=("$dist"/tolvane-*-setup.exe)
 [ "${#setups[@]}" = 1 ] && [ -f "${setups[0]}" ] || { echo "FAIL: not one setup program in $dist"; exit 1; }
@@ -50,8 +47,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-clsid='{241173B6-ABDF-4D59-8A15-476F7A327675}'
-approved='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
 arp='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tolvane'
 dir64='C:\Program Files\Tolvane'
 dir32='C:\Program Files (x86)\Tolvane'
@@ -67,53 +62,7 @@ version="$(resource_string ProductVersion)"
 publisher="$(resource_string CompanyName)"
 [ -n "$version" ] && [ -n "$publisher" ] || { echo "FAIL: no version resource in $x64_dll"; exit 1; }
 
-# value VIEW KEY [NAME]: "TYPE<tab>DATA" of the value (the default value
-# without NAME) in registry view VIEW (32 or 64); nothing when it is missing.
-value() {
-  local view="$1" key="$2" out
-  if [ $# -ge 3 ]; then
-    out="$(timeout 30 wine reg query "$key" /v "$3" /reg:"$view" 2>/dev/null)" || return 0
-  else
-    out="$(timeout 30 wine reg query "$key" /ve /reg:"$view" 2>/dev/null)" || return 0
-  fi
-  tr -d '\r' <<<"$out" | sed -n 's/^    .*    \(REG_[A-Z_]*\)    \(.*\)$/\1\t\2/p; s/^    .*    \(REG_[A-Z_]*\)$/\1\t/p' | head -1
-}
-
-# expect VIEW KEY NAME DATA [TYPE]: the value holds exactly DATA (an empty
-# NAME means the default value; TYPE defaults to REG_SZ).
-expect() {
-  local got
-  if [ -n "$3" ]; then got="$(value "$1" "$2" "$3")"; else got="$(value "$1" "$2")"; fi
-  [ "$got" = "$(printf '%s\t%s' "${5:-REG_SZ}" "$4")" ] ||
-    fail "$2 [${3:-default}] (view $1) is '${got:-missing}', expected ${5:-REG_SZ} '$4'"
-}
-expect_key() { timeout 30 wine reg query "$2" /reg:"$1" >/dev/null 2>&1 || fail "$2 (view $1) is missing"; }
-expect_no_key() {
-  timeout 30 wine reg query "$2" /reg:"$1" >/dev/null 2>&1
-  [ $? = 1 ] || fail "$2 (view $1) still exists (or reg query did not answer)"
-}
-expect_no_value() {
-  [ -z "$(value "$1" "$2" "$3")" ] || fail "$2 [$3] (view $1) still exists"
-}
 reg_add() { timeout 30 wine reg add "$@" /f >/dev/null 2>&1 || fail "reg add $* failed"; }
-
-# pe_kind FILE: "PE32 i386 DLL", "PE32+ x86-64 DLL", "PE32 i386 EXE", ...
-pe_kind() {
-  local file="$1" offset signature machine magic flags kind
-  offset="$(od -An -tu4 -j60 -N4 "$file" 2>/dev/null | tr -d ' ')"
-  [ -n "$offset" ] || { echo "unreadable"; return; }
-  signature="$(od -An -tx1 -j"$offset" -N4 "$file" | tr -d ' ')"
-  [ "$signature" = 50450000 ] || { echo "no PE image"; return; }
-  machine="$(od -An -tx2 -j$((offset + 4)) -N2 "$file" | tr -d ' ')"
-  flags="$(od -An -tu2 -j$((offset + 22)) -N2 "$file" | tr -d ' ')"
-  magic="$(od -An -tx2 -j$((offset + 24)) -N2 "$file" | tr -d ' ')"
-  case "$machine/$magic" in
-    014c/010b) kind="PE32 i386" ;;
-    8664/020b) kind="PE32+ x86-64" ;;
-    *) kind="PE machine $machine, magic $magic" ;;
-  esac
-  if ((flags & 0x2000)); then echo "$kind DLL"; else echo "$kind EXE"; fi
-}
 
 # The page, as in the registration end-to-end test.
 sample='C:\Sound samples\Sample Song.wav'

@@ -1,32 +1,29 @@
 #!/usr/bin/env bash
 # check_dll_image.sh PELLMORE.DLL OBJDUMP
-# What objdump -p shows of the built module: a DLL named PELLMORE.DLL of the
-# architecture OBJDUMP stands for (PE32 for i686, PE32+ for x86-64; LLVM's
-# llvm-objdump-N, with llvm-readobj-N beside it, for ARM64: PE32+ for
-# machine 0xAA64) that imports system DLLs only, exports exactly the four
-# entry points with their ordinals, and carries the page's dialog, its
-# strings, the version resource and the manifest.
+# The built module: a DLL of the architecture OBJDUMP stands for (its
+# headers: PE32 i386 for i686, PE32+ x86-64 for x86-64; LLVM's
+# llvm-objdump-N, with llvm-readobj-N beside it, for PE32+ ARM64) that, as
+# objdump -p shows it, is named PELLMORE.DLL, imports system DLLs only,
+# exports exactly the four entry points with their ordinals, and carries the
+# page's dialog, its strings, the version resource and the manifest.
 set -uo pipefail
 dll="$1"
 objdump="${2:-i686-w64-mingw32-objdump}"
 dump="$("$objdump" -p "$dll")" || { echo "objdump failed on $dll"; exit 1; }
-status=0
-fail() { echo "FAIL: $*"; status=1; }
+source "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 
 llvm=0
 case "$(basename "$objdump")" in
-  x86_64-*) magic='(PE32+)' ;;
+  x86_64-*) want="PE32+ x86-64 DLL" ;;
   llvm-objdump*)
-    magic='(PE32+)'
+    want="PE32+ ARM64 DLL"
     llvm=1
     readobj="${objdump/objdump/readobj}"
-    headers="$("$readobj" --file-headers "$dll")" || { echo "$readobj failed on $dll"; exit 1; }
-    grep -qE '^[[:space:]]*Machine: .*\(0xAA64\)$' <<<"$headers" || fail "machine is not ARM64 (0xAA64)"
     ;;
-  *) magic='(PE32)' ;;
+  *) want="PE32 i386 DLL" ;;
 esac
-grep -qF "$magic" <<<"$(grep Magic <<<"$dump")" || fail "not a $magic image"
-grep -qE '^[[:space:]]+DLL$' <<<"$dump" || fail "not flagged as a DLL"
+kind="$(pe_kind "$dll")"
+[ "$kind" = "$want" ] || fail "the image is a $kind, not a $want"
 
 # Imports: the system's own DLLs, nothing of the toolchain's runtime.
 system_dlls=" advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll shell32.dll user32.dll "

@@ -31,21 +31,14 @@ unset DISPLAY
 # The Wine settings, wine64_path and wineprefix_make; the prefix is our own.
 source "$root/scripts/wineprefix"
 source "$root/tools/shell/session.sh"
+source "$root/tests/lib.sh"
 export WINEPREFIX="$work/prefix"
-
-# pe_machine FILE: the COFF machine field of a PE image, in hex (14c i386,
-# 8664 x86-64, aa64 ARM64).
-pe_machine() {
-  local offset
-  offset="$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')"
-  od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
-}
 
 make_prefix() { wineprefix_make "$WINEPREFIX" "$WINEARCH" null; }
 
 # regsvr32 and reg of the module's architecture: `wine` starts the 32-bit
 # builtins even in a 64-bit prefix.
-if [ "$(pe_machine "$dll")" = aa64 ]; then
+if [ "$(pe_kind "$dll")" = "PE32+ ARM64 DLL" ]; then
   # An ARM64 module runs only under the arm64 Wine of the ARM64 platform,
   # whose builtins (regsvr32, reg, winepath) are ARM64 programs that see the
   # 64-bit registry view; every Wine program runs in its chroot.
@@ -71,43 +64,13 @@ else
   reg() { wine reg "$@"; }
 fi
 
-status=0
-fail() { echo "FAIL: $*"; status=1; }
-step() { echo "== $*"; }
-
 cleanup() {
   wineserver -k 2>/dev/null || true
   stop_xvfb
 }
 trap cleanup EXIT
 
-clsid='{241173B6-ABDF-4D59-8A15-476F7A327675}'
-approved='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
 handler='HKCR\WAV.File\shellex\PropertySheetHandlers\Tolvane'
-
-# value KEY [NAME]: "TYPE<tab>DATA" of the value (the default value without
-# NAME); nothing when the key or value is missing.
-value() {
-  local key="$1" out
-  if [ $# -ge 2 ]; then
-    out="$(reg query "$key" /v "$2" 2>/dev/null)" || return 0
-  else
-    out="$(reg query "$key" /ve 2>/dev/null)" || return 0
-  fi
-  tr -d '\r' <<<"$out" | sed -n 's/^    .*    \(REG_[A-Z_]*\)    \(.*\)$/\1\t\2/p; s/^    .*    \(REG_[A-Z_]*\)$/\1\t/p' | head -1
-}
-
-# expect KEY NAME DATA: the value is a REG_SZ holding exactly DATA (an empty
-# NAME means the default value).
-expect() {
-  local got
-  if [ -n "$2" ]; then got="$(value "$1" "$2")"; else got="$(value "$1")"; fi
-  [ "$got" = "$(printf 'REG_SZ\t%s' "$3")" ] ||
-    fail "$1 [${2:-default}] is '${got:-missing}', expected REG_SZ '$3'"
-}
-
-expect_key() { reg query "$1" >/dev/null 2>&1 || fail "$1 is missing"; }
-expect_no_key() { ! reg query "$1" >/dev/null 2>&1 || fail "$1 still exists"; }
 
 step "fresh prefix"
 rm -rf "$work"

@@ -12,8 +12,7 @@ if [ $# -ne 1 ]; then
 fi
 dist="$1"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-status=0
-fail() { echo "FAIL: $*"; status=1; }
+source "$here/../lib.sh"
 
 # folder:objdump:KiB
 for arch in x86:i686-w64-mingw32-objdump:256 x64:x86_64-w64-mingw32-objdump:256 \

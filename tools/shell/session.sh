@@ -1,5 +1,6 @@
 # Shell functions for driving the Properties dialog under Wine; sourced by
-# scripts/show and the end-to-end tests. Needs WINEPREFIX and friends set.
+# scripts/show and the end-to-end tests (which check the page with
+# tests/lib.sh). Needs WINEPREFIX and friends set.
 
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xvfb"
 
@@ -36,33 +37,5 @@ properties_screenshot() {
   return "$status"
 }
 
-# The seven label/value rows of the page for the two-second sample that
-# scripts/sample-wav writes.
-sample_page_rows() {
-  printf '%s\t%s\n' \
-    'Format:' 'Windows PCM' \
-    'Number of channels:' '2' \
-    'Channel mode:' 'Stereo' \
-    'Sample rate:' '44100 Hz' \
-    'Bytes per second:' '176400' \
-    'Bits per sample:' '16' \
-    'Duration:' '2.0 seconds'
-}
-
 # page_rows OUTPUT: the seven label/value rows shell_properties printed.
 page_rows() { sed -n '/^rect\t/,/^ready$/{/^rect\t/d; /^ready$/d; p}' "$1"; }
-
-# page_problems OUTPUT NAME: what is wrong with the Properties dialog of the
-# two-second sample NAME as shell_properties printed it, a line each; nothing
-# when the sheet has Wine's tab and the Information page with the sample's
-# seven rows.
-page_problems() {
-  local output="$1" name="$2" expected
-  expected="$(sample_page_rows)"
-  grep -qx "$(printf 'sheet\tProperties for %s' "$name")" "$output" ||
-    echo "no sheet 'Properties for $name': $(head -1 "$output")"
-  grep -qx "$(printf 'tabs\tGeneral\tInformation')" "$output" ||
-    echo "the tabs are not General, Information: $(grep '^tabs' "$output")"
-  [ "$(page_rows "$output")" = "$expected" ] ||
-    printf 'the Information page shows\n%s\nexpected\n%s\n' "$(page_rows "$output")" "$expected"
-}
