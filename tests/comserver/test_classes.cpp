@@ -64,7 +64,7 @@ TRecordingFactory::TRecordingFactory(TComServerObject* server, std::string name,
       Name(std::move(name)), Log(log) {}
 
 TRecordingFactory::~TRecordingFactory() {
-  Log.push_back("destroy " + Name);
+  Log.push_back("destroy " + Name + (ComUninitializing ? " (uninitializing)" : ""));
 }
 
 void TRecordingFactory::UpdateRegistration(bool registering) {

@@ -80,7 +80,8 @@ public:
 };
 
 // A factory of test objects that records, into a shared log, its
-// registration calls and its destruction.
+// registration calls and its destruction (and whether ComUninitializing was
+// set by then).
 class TRecordingFactory : public TComObjectFactory {
 public:
   TRecordingFactory(TComServerObject* server, std::string name, std::vector<std::string>& log,
