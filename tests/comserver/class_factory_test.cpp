@@ -97,7 +97,7 @@ TEST_P(CreateInstanceTest, ReturnsTheResultAndLeavesTheCountsBalanced) {
   }
   EXPECT_EQ(ServerInstance->LiveObjects, 0);
   EXPECT_EQ(ServerInstance->FactoryRefs, 0);
-  EXPECT_TRUE(MessageBoxes.empty());
+  EXPECT_TRUE(Boxes.Boxes().empty());
   EXPECT_EQ(outer.AddRefs, 0);
 }
 
@@ -170,15 +170,10 @@ TEST_P(CreationFailureTest, ShowsTheMessageClosedByAFullStopAndReturnsEUnexpecte
   EXPECT_EQ(TTestObject::Constructed, 1);
   EXPECT_EQ(TTestObject::Destroyed, 1);
   EXPECT_EQ(ServerInstance->LiveObjects, 0);
-  if (!c.Shown) {
-    EXPECT_TRUE(MessageBoxes.empty());
-    return;
-  }
-  ASSERT_EQ(MessageBoxes.size(), 1u);
-  EXPECT_EQ(MessageBoxes[0].Owner, nullptr);
-  EXPECT_EQ(MessageBoxes[0].Text, c.Shown);
-  EXPECT_EQ(MessageBoxes[0].Caption, "Brasket Error");
-  EXPECT_EQ(MessageBoxes[0].Style, UINT(MB_OK | MB_ICONSTOP | MB_SETFOREGROUND));
+  TCapturedBoxes shown;
+  if (c.Shown)
+    shown.push_back({nullptr, c.Shown, "Brasket Error", MB_OK | MB_ICONSTOP | MB_SETFOREGROUND});
+  EXPECT_EQ(Boxes.Boxes(), shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -210,8 +205,8 @@ TEST_F(ClassFactoryTest, AFailureBeforeAnyObjectExistsIsShownAndReturnsEUnexpect
   void* itf = Garbage();
   EXPECT_EQ(failing->CreateInstance(nullptr, IID_IUnknown, &itf), E_UNEXPECTED);
   EXPECT_EQ(itf, nullptr);
-  ASSERT_EQ(MessageBoxes.size(), 1u);
-  EXPECT_EQ(MessageBoxes[0].Text, "Out of memory.");
+  ASSERT_EQ(Boxes.Boxes().size(), 1u);
+  EXPECT_EQ(Boxes.Boxes()[0].Text, "Out of memory.");
   EXPECT_EQ(ServerInstance->LiveObjects, 0);
 }
 

@@ -15,13 +15,6 @@ std::string RawSystemMessage(DWORD code) {
   return std::string(buffer, length);
 }
 
-TEST(EOleSysErrorTest, AGivenMessageIsKept) {
-  EOleSysError e("Given text", E_FAIL, 5);
-  EXPECT_EQ(e.Message(), "Given text");
-  EXPECT_EQ(e.ResultCode, E_FAIL);
-  EXPECT_EQ(e.HelpContext(), 5);
-}
-
 class EOleSysErrorKnownCodeTest : public ::testing::TestWithParam<HRESULT> {};
 
 TEST_P(EOleSysErrorKnownCodeTest, GetsTheSystemTextWithoutItsClosingFullStopAndLineBreak) {
@@ -102,10 +95,6 @@ TEST(CurrentExceptionMessageTest, RunningOutOfMemoryReadsOutOfMemory) {
 TEST(CurrentExceptionMessageTest, ForeignExceptionsHaveNoMessage) {
   EXPECT_EQ(MessageOf([] { throw std::runtime_error("foreign"); }), std::nullopt);
   EXPECT_EQ(MessageOf([] { throw 7; }), std::nullopt);
-}
-
-TEST(CurrentExceptionMessageTest, OutsideAHandlerThereIsNoMessage) {
-  EXPECT_EQ(CurrentExceptionMessage(), std::nullopt);
 }
 
 } // namespace

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <thread>
 
+#include "import_patch.h"
 #include "test_classes.h"
 
 namespace {
@@ -105,6 +108,51 @@ TEST(RwLockTest, AReaderMayGoOnToWriteWhenNoOtherThreadReads) {
     TWriteLock write(lock);
   }));
   EXPECT_TRUE(CompletesOnAnotherThread([&] { TWriteLock write(lock); }));
+}
+
+// Set when a thread waits inside the watched lock, which waits in
+// SleepConditionVariableSRW, on a condition variable of its own, called
+// through this executable's import table.
+std::atomic<const TMultiReadExclusiveWriteSynchronizer*> GWatchedLock{nullptr};
+HANDLE GLockWaited = nullptr;
+decltype(&SleepConditionVariableSRW) GSleep = nullptr;
+
+BOOL WINAPI NoteWait(PCONDITION_VARIABLE condition, PSRWLOCK guard, DWORD ms, ULONG flags) {
+  const auto* lock = GWatchedLock.load();
+  if (lock && static_cast<void*>(condition) >= lock && static_cast<void*>(condition) < lock + 1)
+    SetEvent(GLockWaited);
+  return GSleep(condition, guard, ms, flags);
+}
+
+TEST(RwLockTest, AThreadThatReadsMayReadAgainWhileAWriterWaits) {
+  struct TShared {
+    TMultiReadExclusiveWriteSynchronizer Lock;
+    TEventLog Log;
+  };
+  // Threads that a regression leaves blocked keep what they use.
+  auto shared = std::make_shared<TShared>();
+  GSleep = SleepConditionVariableSRW;
+  GLockWaited = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  GWatchedLock = &shared->Lock;
+  TImportPatch watch(GetModuleHandleA(nullptr), "KERNEL32.dll", "SleepConditionVariableSRW",
+                     reinterpret_cast<void*>(NoteWait));
+  ASSERT_NE(watch.Original(), nullptr);
+  std::thread([shared] {
+    TReadLock read(shared->Lock);
+    shared->Log.Add("reader in");
+    std::thread([shared] {
+      TWriteLock write(shared->Lock);
+      shared->Log.Add("writer in");
+    }).detach();
+    if (WaitForSingleObject(GLockWaited, 10000) != WAIT_OBJECT_0)
+      return;
+    shared->Log.Add("writer waits");
+    TReadLock again(shared->Lock);
+    shared->Log.Add("read again");
+  }).detach();
+  ASSERT_TRUE(shared->Log.WaitFor("writer in")) << ::testing::PrintToString(shared->Log.Events());
+  EXPECT_EQ(shared->Log.Events(), (Events{"reader in", "writer waits", "read again", "writer in"}));
+  CloseHandle(GLockWaited);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include "class_manager.h"
 #include "exceptions.h"
+#include "exports.h"
 #include "test_classes.h"
 
 namespace {
@@ -27,12 +28,6 @@ TEST_F(ServerTest, EachTrackCallReturnsTheNewCountOfItsOwnCounter) {
   EXPECT_EQ(server.FactoryRefs, 0);
 }
 
-TEST_F(ServerTest, CountingOutBelowZeroGivesMinusOne) {
-  TComServer server;
-  EXPECT_EQ(server.TrackObject(false), -1);
-  EXPECT_EQ(server.TrackFactory(false), -1);
-}
-
 TEST_F(ServerTest, CountersKeepEveryIncrementMadeOnManyThreadsAtOnce) {
   TComServer server;
   constexpr int Threads = 4, Rounds = 20000;
@@ -50,13 +45,6 @@ TEST_F(ServerTest, CountersKeepEveryIncrementMadeOnManyThreadsAtOnce) {
     thread.join();
   EXPECT_EQ(server.LiveObjects, Threads * Rounds);
   EXPECT_EQ(server.FactoryRefs, Threads * Rounds);
-}
-
-TEST_F(ServerTest, ServerFilePathIsTheFileOfTheModuleTheFrameIsLinkedInto) {
-  char expected[MAX_PATH];
-  DWORD length = GetModuleFileNameA(nullptr, expected, MAX_PATH);
-  EXPECT_EQ(ServerInstance->ServerFilePath(), std::string(expected, length));
-  EXPECT_EQ(ServerInstance->ServerBaseName(), "comserver_tests");
 }
 
 struct TBaseNameCase {
@@ -104,6 +92,35 @@ TEST_F(ServerTest, DestroyingTheServerLeavesFactoriesOfAnotherServer) {
   EXPECT_EQ(Log, std::vector<std::string>{"destroy mine"});
   EXPECT_EQ(ClassManager().FirstFactory, foreign.get());
   EXPECT_EQ(foreign->NextFactory, nullptr);
+}
+
+// A server that records its destruction into the log its factories share.
+class TRecordingServer : public TComServer {
+public:
+  explicit TRecordingServer(std::vector<std::string>& log) : FLog(log) {}
+  ~TRecordingServer() override {
+    FLog.push_back(std::string("destroy server") + (ComUninitializing ? " (uninitializing)" : ""));
+  }
+
+private:
+  std::vector<std::string>& FLog;
+};
+
+TEST_F(ServerTest, StoppingDestroysTheServerAndItsFactoriesThenUninitializesAndFreesTheList) {
+  delete ServerInstance;
+  ServerInstance = new TRecordingServer(Log);
+  new TRecordingFactory(ServerInstance, "first", Log);
+  new TRecordingFactory(ServerInstance, "second", Log);
+  // Not the server's: it stays listed until the list itself goes.
+  TFakeServer other;
+  TRecordingFactory foreign(&other, "foreign", Log);
+
+  StopComServer();
+
+  EXPECT_EQ(Log, (std::vector<std::string>{"destroy server", "destroy second", "destroy first"}));
+  EXPECT_EQ(ServerInstance, nullptr);
+  EXPECT_TRUE(ComUninitializing);
+  EXPECT_EQ(ClassManager().FirstFactory, nullptr) << "the list was not freed";
 }
 
 TEST_F(ServerTest, RegistrationWalkSetsTheDirectionAndVisitsRegistrableFactoriesNewestFirst) {

@@ -10,7 +10,6 @@
 
 #include "class_manager.h"
 #include "exceptions.h"
-#include "message_box.h"
 
 const IID IID_ITestPing = {
     0x6A1C4F1E, 0x2B7D, 0x4E0A, {0x9C, 0x35, 0x0F, 0x8E, 0x41, 0xD2, 0xB7, 0xA9}};
@@ -65,7 +64,7 @@ TRecordingFactory::TRecordingFactory(TComServerObject* server, std::string name,
       Name(std::move(name)), Log(log) {}
 
 TRecordingFactory::~TRecordingFactory() {
-  Log.push_back("destroy " + Name);
+  Log.push_back("destroy " + Name + (ComUninitializing ? " (uninitializing)" : ""));
 }
 
 void TRecordingFactory::UpdateRegistration(bool registering) {
@@ -80,16 +79,7 @@ STDMETHODIMP TTestOuter::QueryInterface(REFIID iid, void** ppv) {
   return E_NOTIMPL; // a value no frame code returns, so its passing on shows
 }
 
-std::vector<TCapturedMessageBox> ComServerTest::MessageBoxes;
-
-int WINAPI ComServerTest::CaptureMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  MessageBoxes.push_back({owner, text, caption, style});
-  return IDOK;
-}
-
 void ComServerTest::SetUp() {
-  MessageBoxes.clear();
-  FPreviousMessageBox = SetMessageBoxFunction(&CaptureMessageBox);
   ComUninitializing = false;
   TTestObject::Constructed = 0;
   TTestObject::Destroyed = 0;
@@ -101,7 +91,6 @@ void ComServerTest::TearDown() {
   ServerInstance = nullptr;
   DestroyClassManager();
   ComUninitializing = false;
-  SetMessageBoxFunction(FPreviousMessageBox);
 }
 
 TComObjectFactory* ComServerTest::NewFactory(TComObjectCreator creator, REFCLSID classId) {

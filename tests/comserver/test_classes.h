@@ -1,5 +1,5 @@
-// Small COM classes, a server stand-in, a message-box recorder and a fixture
-// that gives every test a fresh server and factory list.
+// Small COM classes, a server stand-in and a fixture that gives every test a
+// fresh server and factory list.
 #pragma once
 
 #include <windows.h>
@@ -17,7 +17,7 @@
 #include "ansi_text.h"
 #include "class_factory.h"
 #include "com_object.h"
-#include "message_box.h"
+#include "message_box_capture.h"
 #include "server.h"
 
 // An interface of the tests: one method beyond IUnknown.
@@ -80,7 +80,8 @@ public:
 };
 
 // A factory of test objects that records, into a shared log, its
-// registration calls and its destruction.
+// registration calls and its destruction (and whether ComUninitializing was
+// set by then).
 class TRecordingFactory : public TComObjectFactory {
 public:
   TRecordingFactory(TComServerObject* server, std::string name, std::vector<std::string>& log,
@@ -124,13 +125,6 @@ private:
   std::vector<std::string> FEvents;
 };
 
-struct TCapturedMessageBox {
-  HWND Owner;
-  std::string Text;
-  std::string Caption;
-  UINT Style;
-};
-
 // Every test starts with a fresh ServerInstance, an empty factory list, no
 // object counted, and message boxes captured instead of shown; TearDown
 // destroys what the test left.
@@ -143,11 +137,7 @@ protected:
   TComObjectFactory* NewFactory(TComObjectCreator creator = &ConstructComObject<TTestObject>,
                                 REFCLSID classId = CLSID_TestObject);
 
-  static std::vector<TCapturedMessageBox> MessageBoxes;
+  TMessageBoxCapture Boxes;
   // Outlives the factories that the server destroys at teardown.
   std::vector<std::string> Log;
-
-private:
-  static int WINAPI CaptureMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
-  TMessageBoxFunction FPreviousMessageBox = nullptr;
 };

@@ -8,7 +8,7 @@
 #include "ref_parent_stand_in.h"
 #include "server.h"
 #include "shell_host.h"
-#include "temp_folder.h"
+#include "temp_files.h"
 #include "wav_builder.h"
 
 class ExtensionTest : public ::testing::Test {
@@ -30,12 +30,7 @@ protected:
 
   // The module showed exactly one box, ownerless and captioned "Error".
   void ExpectOneErrorBox(const std::string& text, UINT style) const {
-    std::vector<TCapturedBox> boxes = Boxes.Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].Owner, nullptr);
-    EXPECT_EQ(boxes[0].Text, text);
-    EXPECT_EQ(boxes[0].Caption, "Error");
-    EXPECT_EQ(boxes[0].Style, style);
+    EXPECT_EQ(Boxes.Boxes(), (TCapturedBoxes{{nullptr, text, "Error", style}}));
   }
 
   TExtensionServer Server;

@@ -5,14 +5,14 @@
 #include "class_manager.h"
 #include "server.h"
 #include "tolvane.h"
+#include "tolvane_factory.h"
 
 // ---------------------------------------------------------------------------
 // Server and factory
 
 TExtensionServer::TExtensionServer() {
   ServerInstance = new TComServer;
-  Factory = new TComObjectFactory(ServerInstance, ConstructComObject<TTolvane>, CLSID_Tolvane,
-                                  "TTolvane", "Fennrick", ciMultiInstance, tmApartment);
+  Factory = new TTolvaneFactory(ServerInstance);
 }
 
 TExtensionServer::~TExtensionServer() {

@@ -16,8 +16,7 @@
 class TComObjectFactory;
 class TTolvane;
 
-// ServerInstance and a factory for TTolvane; the real factory differs only in
-// its registration.
+// ServerInstance and the module's own factory for TTolvane.
 class TExtensionServer {
 public:
   TExtensionServer();

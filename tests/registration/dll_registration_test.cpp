@@ -14,6 +14,7 @@
 
 #include "expected_entries.h"
 #include "import_patch.h"
+#include "message_box_capture.h"
 #include "pellmore_module.h"
 #include "registry_sandbox.h"
 
@@ -62,13 +63,6 @@ TEST_F(PellmoreRegistration, UnwritableClassesFailTheRegistration) {
   EXPECT_TRUE(Machine().empty());
 }
 
-// The module's message boxes, counted instead of shown.
-int ShownBoxes = 0;
-int WINAPI CountBox(HWND, LPCSTR, LPCSTR, UINT) {
-  ++ShownBoxes;
-  return IDOK;
-}
-
 // A shell entry that cannot be written: the box, and a failed registration
 // when the hook itself is missing, since the shell then never shows the page.
 struct TExportShellEntryFailure {
@@ -80,16 +74,14 @@ struct TExportShellEntryFailure {
 class ExportShellEntryFailure : public PellmoreRegistration,
                                 public ::testing::WithParamInterface<TExportShellEntryFailure> {
 protected:
-  TImportPatch Boxes{Module.Handle(), "USER32.dll", "MessageBoxA",
-                     reinterpret_cast<void*>(CountBox)};
+  TMessageBoxCapture Boxes{Module.Handle()};
 };
 
 TEST_P(ExportShellEntryFailure, ShowsTheBoxOnceAndFailsOnlyWithoutTheHook) {
-  ASSERT_NE(Boxes.Original(), nullptr);
-  ShownBoxes = 0;
+  ASSERT_TRUE(Boxes.Active());
   GetParam().Prepare();
   EXPECT_EQ(Module.DllRegisterServer(), GetParam().Result);
-  EXPECT_EQ(ShownBoxes, 1);
+  EXPECT_EQ(Boxes.Boxes().size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -14,7 +14,7 @@
 #include "class_manager.h"
 #include "exceptions.h"
 #include "expected_entries.h"
-#include "message_box.h"
+#include "message_box_capture.h"
 #include "registry_sandbox.h"
 #include "server.h"
 #include "shell_registration.h"
@@ -23,22 +23,10 @@
 
 namespace {
 
-struct TShownBox {
-  HWND Owner;
-  std::string Text;
-  std::string Caption;
-  UINT Style;
-};
-
-std::vector<TShownBox> ShownBoxes;
-
-int WINAPI CaptureMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  ShownBoxes.push_back({owner, text, caption, style});
-  return IDOK;
-}
-
-const char* const FailureText = "Registration of Tolvane shell extension failed.\r\n"
-                                "You may not have administrator privilegies.";
+const TCapturedBoxes FailureBox = {{nullptr,
+                                    "Registration of Tolvane shell extension failed.\r\n"
+                                    "You may not have administrator privilegies.",
+                                    "Registration Failure", MB_ICONERROR}};
 
 // The module path as this executable registers it.
 std::string ThisModulePath() {
@@ -71,8 +59,6 @@ std::string FailureOf(const std::function<void()>& action) {
 class TolvaneFactoryRegistration : public ::testing::Test {
 protected:
   void SetUp() override {
-    ShownBoxes.clear();
-    FPreviousBox = SetMessageBoxFunction(CaptureMessageBox);
     FPreviousPlatform = PlatformId;
     PlatformId = VER_PLATFORM_WIN32_NT;
     Server = std::make_unique<TComServer>();
@@ -83,7 +69,6 @@ protected:
     Server.reset();
     ServerInstance = FPreviousServer;
     PlatformId = FPreviousPlatform;
-    SetMessageBoxFunction(FPreviousBox);
   }
 
   void Register() { Factory->UpdateRegistration(true); }
@@ -92,11 +77,11 @@ protected:
   TRegistryTree Machine() { return ReadTree(HKEY_LOCAL_MACHINE); }
 
   std::optional<TRegistrySandbox> Sandbox{std::in_place};
+  TMessageBoxCapture Boxes;
   std::unique_ptr<TComServer> Server;
   TTolvaneFactory* Factory = nullptr;
 
 private:
-  TMessageBoxFunction FPreviousBox = nullptr;
   DWORD FPreviousPlatform = 0;
   TComServer* FPreviousServer = nullptr;
 };
@@ -107,7 +92,6 @@ TEST_F(TolvaneFactoryRegistration, TheFactoryMakesExtensionObjects) {
       Factory->CreateInstance(nullptr, IID_IShellPropSheetExt, reinterpret_cast<void**>(&pages)),
       S_OK);
   EXPECT_NE(dynamic_cast<TTolvane*>(pages), nullptr);
-  EXPECT_EQ(Factory->InstancingMode, ciMultiInstance);
   EXPECT_EQ(Server->LiveObjects, 1);
   pages->Release();
   EXPECT_EQ(Server->LiveObjects, 0);
@@ -127,7 +111,7 @@ TEST_P(WavWithoutFileType, RegistersEveryEntryUnderWavFileAndSetsItAsTheDefault)
   Register();
   EXPECT_EQ(Classes(), Sorted(Generic(), ShellEntries("WAV.File")));
   EXPECT_EQ(Machine(), ApprovalEntries());
-  EXPECT_TRUE(ShownBoxes.empty());
+  EXPECT_TRUE(Boxes.Boxes().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -174,7 +158,7 @@ TEST_P(WavWithFileType, HooksTheNamedTypeAndKeepsWhatItHoldsAndWavAsItIs) {
                                    "{00000000-0000-0000-0000-000000000001}",
                             type + "\\shellex\\PropertySheetHandlers\\Tolvane||1|" + ClassIdText,
                         }));
-  EXPECT_TRUE(ShownBoxes.empty());
+  EXPECT_TRUE(Boxes.Boxes().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -208,7 +192,7 @@ TEST_P(WavOfWrongType, FailsAfterTheGenericEntriesWithoutAMessageBox) {
   EXPECT_EQ(Classes(), Sorted(Generic(), TRegistryTree{".wav||" + std::to_string(GetParam().Type) +
                                                        "|" + GetParam().Hex}));
   EXPECT_TRUE(Machine().empty());
-  EXPECT_TRUE(ShownBoxes.empty());
+  EXPECT_TRUE(Boxes.Boxes().empty());
 }
 
 TEST_P(WavOfWrongType, FailsTheUnregistrationAfterRemovingTheGenericEntries) {
@@ -243,11 +227,7 @@ class ShellEntryFailure : public TolvaneFactoryRegistration,
 TEST_P(ShellEntryFailure, ShowsTheBoxOnceAndStopsTheRemainingSteps) {
   GetParam().Prepare();
   EXPECT_EQ(FailureOf([&] { Register(); }), GetParam().Failure);
-  ASSERT_EQ(ShownBoxes.size(), 1u);
-  EXPECT_EQ(ShownBoxes[0].Owner, nullptr);
-  EXPECT_EQ(ShownBoxes[0].Text, FailureText);
-  EXPECT_EQ(ShownBoxes[0].Caption, "Registration Failure");
-  EXPECT_EQ(ShownBoxes[0].Style, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_EQ(Boxes.Boxes(), FailureBox);
   EXPECT_EQ(Classes(), GetParam().Classes());
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ApprovedKey));
 }
@@ -283,7 +263,7 @@ TEST_F(TolvaneFactoryRegistration, UnwritableClassesFailInTheGenericPartWithoutA
   EXPECT_EQ(FailureOf([&] { Register(); }), "Error creating system registry entry");
   EXPECT_TRUE(ReadTree(HKEY_CLASSES_ROOT).empty());
   EXPECT_TRUE(ReadTree(HKEY_LOCAL_MACHINE).empty());
-  EXPECT_TRUE(ShownBoxes.empty());
+  EXPECT_TRUE(Boxes.Boxes().empty());
 }
 
 class OtherPlatform : public TolvaneFactoryRegistration,
@@ -294,7 +274,7 @@ TEST_P(OtherPlatform, WritesNothingBelowTheMachineKey) {
   Register();
   EXPECT_EQ(Classes(), Sorted(Generic(), ShellEntries("WAV.File")));
   EXPECT_TRUE(Machine().empty());
-  EXPECT_TRUE(ShownBoxes.empty());
+  EXPECT_TRUE(Boxes.Boxes().empty());
 }
 
 // 0: GetVersionExA failed; 1: Windows 9x; 3: Windows CE.
@@ -308,7 +288,7 @@ TEST_F(TolvaneFactoryRegistration, RegisteringOverwritesChangedValues) {
   Register();
   EXPECT_EQ(Classes(), Sorted(Generic(), ShellEntries("WAV.File")));
   EXPECT_EQ(Machine(), ApprovalEntries());
-  EXPECT_TRUE(ShownBoxes.empty());
+  EXPECT_TRUE(Boxes.Boxes().empty());
 }
 
 TEST_F(TolvaneFactoryRegistration, UnregisteringRemovesTheClassTheProgIdAndTheHookOnly) {
@@ -318,7 +298,7 @@ TEST_F(TolvaneFactoryRegistration, UnregisteringRemovesTheClassTheProgIdAndTheHo
   EXPECT_EQ(Machine(), ApprovalEntries());
   EXPECT_EQ(FailureOf([&] { Unregister(); }), "(no failure)");
   EXPECT_EQ(Classes(), Sorted(TRegistryTree{"CLSID|"}, KeptShellEntries("WAV.File")));
-  EXPECT_TRUE(ShownBoxes.empty());
+  EXPECT_TRUE(Boxes.Boxes().empty());
 }
 
 TEST_F(TolvaneFactoryRegistration, UnregisteringRemovesTheHookOfTheTypeWavNamesNow) {

@@ -57,27 +57,11 @@ INSTANTIATE_TEST_SUITE_P(
         TSharingCase{"exclusive_reader", GENERIC_READ, 0, false}),
     TCaseName());
 
-std::wstring Widen(const std::string& text) {
-  int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring wide(length, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
-  wide.resize(length - 1);
-  return wide;
-}
-
 TEST(WindowsFiles, WidePathOutsideTheAnsiCodePageLoads) {
   // Greek, Cyrillic and CJK letters: no single-byte code page holds them all.
-  std::wstring name = Widen(TestFilePath()) + L"_\x03A9\x0416\x4E2D.wav";
-  {
-    HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    std::vector<uint8_t> bytes = FactBuilder(22050).Bytes();
-    DWORD written = 0;
-    BOOL ok = WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(h);
-    ASSERT_TRUE(ok && written == bytes.size());
-  }
+  TTempFolder folder;
+  std::wstring name = folder.Write(L"\x03A9\x0416\x4E2D.wav", FactBuilder(22050).Bytes());
+  ASSERT_FALSE(name.empty());
   TWAVfile wav;
   EXPECT_TRUE(wav.LoadFromFile(name.c_str()));
   EXPECT_TRUE(wav.Valid);
@@ -118,8 +102,9 @@ TEST(WindowsFiles, ANamedPipeThatNeverWritesIsRefusedAtOnce) {
 }
 
 TEST(WindowsFiles, MissingWidePathIsNotRead) {
+  TTempFolder folder;
   TWAVfile wav;
-  EXPECT_FALSE(wav.LoadFromFile((Widen(TestFilePath()) + L"_\x03A9_missing.wav").c_str()));
+  EXPECT_FALSE(wav.LoadFromFile(folder.PathOf(L"\x03A9_missing.wav").c_str()));
   EXPECT_FALSE(wav.Valid);
 }
 
