@@ -62,10 +62,6 @@ std::string FileTypeNamedBy(const std::string& wavDefault) {
 
 } // namespace
 
-std::string WavFileType() {
-  return FileTypeNamedBy(WavDefaultValue());
-}
-
 void UpdateShellRegistration(REFCLSID classId, bool registering) {
   const std::string wavDefault = WavDefaultValue();
   const std::string fileType = FileTypeNamedBy(wavDefault);
