@@ -17,6 +17,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <process.h>
+
+#include "ansi_text.h"
 #define TOLVANE_GETPID _getpid
 #else
 #include <unistd.h>
@@ -93,7 +95,7 @@ private:
 // A folder of the running test, removed with every file written into it.
 class TTempFolder {
 public:
-  TTempFolder() : FPath(Widen(TestPathStem() + "_" + std::to_string(++Count()))) {
+  TTempFolder() : FPath(FromAnsi(TestPathStem() + "_" + std::to_string(++Count()))) {
     CreateDirectoryW(FPath.c_str(), nullptr);
   }
   ~TTempFolder() {
@@ -120,12 +122,6 @@ private:
   static int& Count() {
     static int count = 0;
     return count;
-  }
-  static std::wstring Widen(const std::string& text) {
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(),
-                                    int(wide.size())));
-    return wide;
   }
 
   std::wstring FPath;
