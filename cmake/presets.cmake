@@ -7,8 +7,8 @@
 #   tolvane_preset_environment(OUT testPresets win64)
 #       its environment, inherited entries included, as NAME=VALUE lines
 #
-#   cmake -DTYPE=testPresets -DPRESET=win64 [-DMEMBER=binaryDir] -P cmake/presets.cmake
-#       prints the environment (or MEMBER) on standard output, for the scripts
+#   cmake -DTYPE=testPresets -DPRESET=win64 -P cmake/presets.cmake
+#       prints the environment on standard output, for the scripts
 #
 # ${sourceDir} and ${presetName} are expanded; any other macro is an error.
 # A null environment entry (unset) leaves the name out.
@@ -119,13 +119,8 @@ endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   if(NOT TYPE OR NOT PRESET)
-    message(FATAL_ERROR "usage: cmake -DTYPE=testPresets -DPRESET=NAME [-DMEMBER=NAME] -P ${CMAKE_CURRENT_LIST_FILE}")
+    message(FATAL_ERROR "usage: cmake -DTYPE=testPresets -DPRESET=NAME -P ${CMAKE_CURRENT_LIST_FILE}")
   endif()
-  if(MEMBER)
-    tolvane_preset_get(text ${TYPE} ${PRESET} ${MEMBER})
-    string(APPEND text "\n")
-  else()
-    tolvane_preset_environment(text ${TYPE} ${PRESET})
-  endif()
+  tolvane_preset_environment(text ${TYPE} ${PRESET})
   execute_process(COMMAND ${CMAKE_COMMAND} -E echo_append "${text}")
 endif()
