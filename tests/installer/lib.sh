@@ -20,6 +20,7 @@ shell64="$(realpath "$2")"
 shell32="$(realpath "$3")"
 work="$(realpath -m "$4")"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+source "$root/scripts/fixed-layout"
 
 unset DISPLAY
 # The Wine settings, wine64_path and wineprefix_make; the prefixes are ours.

@@ -26,6 +26,7 @@ create_exe="${5:+$(realpath "$5")}"
 # Arguments reach Wine as UTF-8 whatever the caller's locale.
 export LC_ALL=C.UTF-8
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+source "$root/scripts/fixed-layout"
 
 unset DISPLAY
 # The Wine settings, wine64_path and wineprefix_make; the prefix is our own.
