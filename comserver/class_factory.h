@@ -48,7 +48,8 @@ public:
   CLSID ClassIdentifier;
   std::string ObjectClassName;
   std::string ClassDescription;
-  // Part of the frame's contract that this module never uses; kept.
+  // The interface under which failures of the class's objects would be
+  // reported, for a server that reports them; IUnknown here, read by nobody.
   IID ErrorInterfaceId;
   TClassInstancing InstancingMode;
   TThreadingModel ThreadingModel;

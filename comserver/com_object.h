@@ -100,8 +100,9 @@ public:
   IUnknown* OuterUnknown;
   TComObjectFactory* OwnerFactory;
   volatile LONG ReferenceCount;
-  // Part of the frame's contract that this module never uses; kept (released
-  // with the object when set).
+  // A hook through which an owner could take over the reporting of the
+  // object's failures: a counted reference, released with the object. Set by
+  // a server that wants it; this module's objects have none.
   IServerExceptionHandler* ExceptionHandler = nullptr;
 
 private:

@@ -1,32 +1,11 @@
-#include "exports.h"
-
+// The four exports of the module; the SDK headers declare them.
 #include <windows.h>
 #include <olectl.h>
 
 #include "class_factory.h"
 #include "class_manager.h"
-#include "com_object.h"
 #include "exceptions.h"
 #include "server.h"
-
-namespace {
-HMODULE GOleAut = nullptr;
-}
-
-void StartComServer() {
-  GOleAut = LoadLibraryA("OLEAUT32.DLL");
-  ServerInstance = new TComServer();
-}
-
-void StopComServer() {
-  delete ServerInstance;
-  ServerInstance = nullptr;
-  if (GOleAut)
-    FreeLibrary(GOleAut);
-  GOleAut = nullptr;
-  ComUninitializing = true;
-  DestroyClassManager();
-}
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   if (!ppv)

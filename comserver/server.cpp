@@ -1,10 +1,38 @@
 #include "server.h"
 
+#include "ansi_text.h"
 #include "class_factory.h"
 #include "class_manager.h"
+#include "exceptions.h"
 #include "module.h"
 
 #include <cstring>
+
+namespace {
+
+// The short form of a path, when there is one of at most `longest`
+// characters; else nothing.
+template <class Char, class ShortPath>
+std::basic_string<Char> ShortForm(const std::basic_string<Char>& path, ShortPath shortPathOf,
+                                  DWORD longest) {
+  Char shortPath[MAX_PATH + 1];
+  DWORD length = shortPathOf(path.c_str(), shortPath, longest + 1);
+  if (length == 0 || length > longest)
+    return {};
+  return std::basic_string<Char>(shortPath, length);
+}
+
+// The short form of a path that holds a blank, when there is one within the
+// classic path length; else the path itself.
+template <class Char, class ShortPath>
+std::basic_string<Char> WithoutBlanks(const std::basic_string<Char>& path, ShortPath shortPathOf) {
+  if (path.find(Char(' ')) == std::basic_string<Char>::npos)
+    return path;
+  std::basic_string<Char> shortPath = ShortForm(path, shortPathOf, MAX_PATH);
+  return shortPath.empty() ? path : shortPath;
+}
+
+} // namespace
 
 TComServer* ServerInstance = nullptr;
 
@@ -27,7 +55,7 @@ LONG TComServer::TrackFactory(bool created) {
 }
 
 std::string TComServer::ServerFilePath() {
-  char path[ServerFilePathRoom];
+  char path[AnsiPathRoom];
   DWORD length = GetModuleFileNameA(ModuleInstance(), path, sizeof path);
   if (length > sizeof path)
     length = sizeof path;
@@ -75,4 +103,21 @@ std::string BaseNameOfPath(const std::string& path) {
   }
   std::size_t end = extensionStart == std::string::npos ? path.size() : extensionStart;
   return path.substr(nameStart, end - nameStart);
+}
+
+TModulePath RegisteredModulePath(const std::string& ansiPath, const std::wstring& widePath) {
+  if (widePath.empty())
+    throw EOleError(LoadModuleString(SCreateRegKeyError));
+  if (widePath.size() >= MAX_PATH) {
+    // COM reads a server path into MAX_PATH characters: only a short form that
+    // fits can be loaded, whether or not the ANSI path names the module. The
+    // UTF-16 call: the ANSI one may refuse a path that long.
+    std::wstring shortPath = ShortForm(widePath, GetShortPathNameW, MAX_PATH - 1);
+    if (shortPath.empty())
+      throw EOleError(LoadModuleString(SCreateRegKeyError));
+    return {std::string(), shortPath};
+  }
+  if (FromAnsi(ansiPath) == widePath)
+    return {WithoutBlanks(ansiPath, GetShortPathNameA), std::wstring()};
+  return {std::string(), WithoutBlanks(widePath, GetShortPathNameW)};
 }

@@ -10,7 +10,8 @@ public:
   virtual ~TComServerObject() = default;
   virtual LONG TrackObject(bool created) = 0;
   virtual LONG TrackFactory(bool created) = 0;
-  // Part of the frame's contract that this module never uses; kept.
+  // The help file that error information of the server's objects would
+  // name; empty for this module, whose errors name none.
   virtual std::string HelpFile() = 0;
   virtual std::string ServerFilePath() = 0;
   virtual std::string ServerKeyName() = 0;
@@ -20,10 +21,6 @@ public:
   // be had.
   virtual std::wstring ServerFileWidePath() = 0;
 };
-
-// Room for ServerFilePath: a path of MAX_PATH characters, its terminating zero
-// and one more, so that a longer path shows as cut.
-constexpr DWORD ServerFilePathRoom = 262;
 
 class TComServer : public TComServerObject {
 public:
@@ -47,8 +44,9 @@ public:
   // sheet changes LiveObjects too, through a page's pcRefParent.
   alignas(4) volatile LONG LiveObjects = 0;
   alignas(4) volatile LONG FactoryRefs = 0;
-  // The direction of the latest registration walk: part of the frame's
-  // contract that this module never reads; kept.
+  // The direction of the latest registration walk (true: registering), for
+  // a factory that needs to know it outside its UpdateRegistration call;
+  // this module's factory is told by its argument.
   bool Registering = false;
 
 private:
@@ -61,3 +59,18 @@ extern TComServer* ServerInstance;
 // The file name without directory and extension: C:\Program Files\Sample.Ext.dll
 // gives Sample.Ext.
 std::string BaseNameOfPath(const std::string& path);
+
+// The module path as the server key holds it: exactly one of the two is set.
+struct TModulePath {
+  std::string Ansi;
+  std::wstring Wide;
+};
+
+// The ANSI path when it names the module exactly, else the UTF-16 one (a
+// character outside the ANSI code page, or an ANSI path cut short); in either
+// form the short form when the path holds a blank and a short form can be
+// had. A path too long for COM to load (MAX_PATH characters or more) becomes
+// its UTF-16 short form, whether or not the ANSI path names the module. Raises
+// EOleError when no form names the module: no UTF-16 path, or one too long
+// without a short form that fits.
+TModulePath RegisteredModulePath(const std::string& ansiPath, const std::wstring& widePath);

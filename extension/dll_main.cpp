@@ -2,8 +2,8 @@
 // process and tears it down, in the opposite order, when it is unloaded.
 #include <windows.h>
 
-#include "exports.h"
 #include "server.h"
+#include "server_lifetime.h"
 #include "shell_registration.h"
 #include "tolvane_factory.h"
 #include "wavfile.h"

@@ -25,9 +25,6 @@ static_assert(PageDescriptionSize == (sizeof(void*) == 8 ? 88 : 48), "the V2 des
 
 constexpr DWORD PageFlags = PSP_USETITLE | PSP_USEREFPARENT | PSP_USECALLBACK;
 
-// Room for the ANSI path of the selected file: MAX_PATH characters, the
-// terminating zero and one more.
-constexpr UINT FileNameRoom = 262;
 // Room for the page title.
 constexpr int TitleRoom = 255;
 
@@ -79,7 +76,7 @@ HRESULT TTolvane::TakeSelection(HDROP drop) {
   if (FileCount != 1)
     return E_FAIL;
 
-  std::array<char, FileNameRoom> path{};
+  std::array<char, AnsiPathRoom> path{};
   DragQueryFileA(drop, 0, path.data(), path.size());
   std::vector<wchar_t> widePath(DragQueryFileW(drop, 0, nullptr, 0) + 1);
   DragQueryFileW(drop, 0, widePath.data(), widePath.size());

@@ -8,7 +8,7 @@
 
 #include "class_manager.h"
 #include "exceptions.h"
-#include "exports.h"
+#include "server_lifetime.h"
 #include "test_classes.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// The frame's share of the module's start-up and teardown. The four exports
-// themselves are declared by the SDK headers (combaseapi.h, olectl.h).
+// The frame's share of the module's start-up and teardown.
 #pragma once
 
 // Holds OLEAUT32.DLL and creates ServerInstance. Runs on the loader's thread
