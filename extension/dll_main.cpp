@@ -2,26 +2,11 @@
 // process and tears it down, in the opposite order, when it is unloaded.
 #include <windows.h>
 
-#include <exception>
-
 #include "exports.h"
 #include "server.h"
 #include "shell_registration.h"
 #include "tolvane_factory.h"
 #include "wavfile.h"
-
-// libstdc++'s own release of the memory it keeps for the life of the module:
-// the reserve it throws exceptions from when the heap is exhausted. It has no
-// destructor, so without this call every unload loses it. libc++abi's reserve
-// is a static buffer inside the module, never taken from the heap: it goes
-// with the image and needs no release.
-#if defined(__GLIBCXX__)
-namespace __gnu_cxx {
-void __freeres() noexcept;
-}
-#elif !defined(_LIBCPP_VERSION)
-#error "a C++ runtime whose reserve for exceptions is not known to be released"
-#endif
 
 namespace {
 
@@ -57,14 +42,6 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
       // (FreeLibrary, reserved null) tears the module down.
       if (!reserved) {
         StopComServer();
-#if defined(__GLIBCXX__)
-        // Frees the runtime's whole reserve, which a shared runtime's other
-        // users would still need: sound only while the C++ runtime is linked
-        // statically into this module, as the release checks guarantee
-        // (system imports only: tests/release/check_release.sh and
-        // tests/registration/check_dll_image.sh).
-        __gnu_cxx::__freeres();
-#endif
       }
       break;
     default:

@@ -7,10 +7,11 @@
 // thread-local storage indexes and the private memory before and after, and
 // prints them. Then THROWING loads in which the module throws and catches
 // (DllRegisterServer on a ".wav" default that is no string, in a registry
-// sandbox), each unloaded again; together they may take one TLS index, for
-// the exception state, and no more. Exits with 0 when no index was lost, the
-// private memory did not grow with the cycles and every cycle unloaded the
-// module; with 1 otherwise and 2 when a cycle went wrong.
+// sandbox), each unloaded again, counted the same way: the exception state
+// lives in the module's own thread-local data and goes with it. Exits with 0
+// when no index was lost, the private memory did not grow with the cycles or
+// with the throwing loads, and every cycle and every throwing load unloaded
+// the module; with 1 otherwise and 2 when a cycle went wrong.
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
@@ -103,16 +104,28 @@ bool Loaded(const std::string& dll) {
   return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, dll.c_str(), &module);
 }
 
-// The first load that fails, or 0.
-int ThrowingLoads(int loads) {
+struct TThrowingLoads {
+  int Failed = 0;      // the first load whose calls went wrong, or 0
+  int StillLoaded = 0; // loads after which the module stayed in the process
+  SIZE_T Settled = 0;  // private memory after the warm-up
+};
+
+TThrowingLoads ThrowingLoads(const std::string& dll, int loads) {
+  TThrowingLoads result;
   TRegistrySandbox sandbox;
   SetValue(HKEY_CLASSES_ROOT, ".wav", "", REG_DWORD, std::string("\x07\0\0\0", 4));
-  for (int load = 1; load <= loads; ++load) {
-    TPellmoreModule module;
-    if (module.DllRegisterServer() != E_FAIL || module.DllCanUnloadNow() != S_OK)
-      return load;
+  for (int load = 1; load <= loads && !result.Failed; ++load) {
+    {
+      TPellmoreModule module;
+      if (module.DllRegisterServer() != E_FAIL || module.DllCanUnloadNow() != S_OK)
+        result.Failed = load;
+    }
+    if (Loaded(dll))
+      ++result.StillLoaded;
+    if (load == WarmUpCycles)
+      result.Settled = PrivateBytes();
   }
-  return 0;
+  return result;
 }
 
 } // namespace
@@ -172,20 +185,29 @@ int main(int argc, char** argv) {
               growth <= static_cast<long long>(AllowedGrowth);
 
   if (throwing > 0) {
-    int failedLoad = 0;
+    TThrowingLoads loads;
     try {
-      failedLoad = ThrowingLoads(throwing);
+      loads = ThrowingLoads(dll, throwing);
     } catch (const std::runtime_error& e) {
       std::printf("%s\n", e.what());
-      failedLoad = -1;
+      loads.Failed = -1;
     }
-    if (failedLoad) {
-      std::printf("throwing load %d failed\n", failedLoad);
+    if (loads.Failed) {
+      std::printf("throwing load %d failed\n", loads.Failed);
       return 2;
     }
+    const SIZE_T atEnd = PrivateBytes();
     const int freeAtEnd = FreeTlsIndexes();
-    std::printf("loads that throw: %d, free TLS indexes after them: %d\n", throwing, freeAtEnd);
-    held = held && freeAfter - freeAtEnd <= 1;
+    const long long throwingGrowth =
+        static_cast<long long>(atEnd) - static_cast<long long>(loads.Settled);
+    std::printf("loads that throw: %d, module still loaded after %d of them\n", throwing,
+                loads.StillLoaded);
+    std::printf("free TLS indexes after them: %d\n", freeAtEnd);
+    std::printf("private memory: %llu bytes after %d of them, %llu at the end (%+lld)\n",
+                static_cast<unsigned long long>(loads.Settled), WarmUpCycles,
+                static_cast<unsigned long long>(atEnd), throwingGrowth);
+    held = held && freeAtEnd == freeAfter && loads.StillLoaded == 0 && throwing > WarmUpCycles &&
+           throwingGrowth <= static_cast<long long>(AllowedGrowth);
   }
   return held ? 0 : 1;
 }

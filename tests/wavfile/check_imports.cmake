@@ -3,7 +3,7 @@
 cmake_policy(VERSION 3.25)
 set(system_dlls
   kernel32 user32 gdi32 advapi32 shell32 shlwapi ole32 oleaut32 comctl32 comdlg32 msvcrt
-  ucrtbase ntdll ws2_32 version uuid rpcrt4 bcrypt crypt32 secur32 winmm imm32 uxtheme)
+  ucrtbase ntdll ws2_32 version uuid rpcrt4 bcrypt crypt32 secur32 winmm imm32 uxtheme psapi)
 set(failed FALSE)
 foreach(binary IN LISTS BINARIES)
   execute_process(COMMAND ${OBJDUMP} -p ${binary}
