@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "case_name.h"
 #include "class_id.h"
 #include "drop_files_data_object.h"
 #include "import_patch.h"
