@@ -1,10 +1,11 @@
 // The module's paths that throw and catch, entered right after system calls
-// that under ARM64 Wine return with x18 changed or zero. Windows on ARM keeps
-// the thread's TEB in x18 at all times, and the C++ runtime reaches the
-// thread's exception state through it when the module throws. Debian's arm64
-// Wine builds its DLLs as Linux libraries, some of which use x18 freely; a
-// call that reaches the Wine server (the registry, say) sets it again. Each
-// case makes the call and enters the module at once.
+// that under ARM64 Wine may return with x18 changed or zero (the test sees
+// whether one did). Windows on ARM keeps the thread's TEB in x18 at all
+// times, and the C++ runtime reaches the thread's exception state through it
+// when the module throws. Debian's arm64 Wine builds its DLLs as Linux
+// libraries, some of which use x18 freely; a call that reaches the Wine
+// server (the registry, say) sets it again. Each case makes the call and
+// enters the module at once.
 #include <gtest/gtest.h>
 
 #include <windows.h>
