@@ -6,6 +6,7 @@
 #include <new>
 #include <thread>
 
+#include "case_name.h"
 #include "class_manager.h"
 #include "import_patch.h"
 #include "test_classes.h"

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "case_name.h"
 #include "exceptions.h"
 #include "import_patch.h"
 #include "test_classes.h"
@@ -65,13 +66,18 @@ TEST_F(ComObjectTest, ANewObjectReachesItsCreatorCountedInWithACountOfZero) {
   EXPECT_EQ(ServerInstance->LiveObjects, 0);
 }
 
+struct TInterfaceCase {
+  const char* Name;
+  const IID* Iid;
+};
+
 class ComObjectInterfaceTest : public ComObjectTest,
-                               public ::testing::WithParamInterface<const IID*> {};
+                               public ::testing::WithParamInterface<TInterfaceCase> {};
 
 TEST_P(ComObjectInterfaceTest, AddRefAndReleaseReturnTheCountAndTheLastReleaseDestroys) {
   TTestObject* object = NewObject();
   IUnknown* itf = nullptr;
-  ASSERT_EQ(object->InnerQueryInterface(*GetParam(), reinterpret_cast<void**>(&itf)), S_OK);
+  ASSERT_EQ(object->InnerQueryInterface(*GetParam().Iid, reinterpret_cast<void**>(&itf)), S_OK);
   EXPECT_EQ(itf->AddRef(), 2u);
   EXPECT_EQ(object->ReferenceCount, 2);
   EXPECT_EQ(itf->Release(), 1u);
@@ -84,7 +90,10 @@ TEST_P(ComObjectInterfaceTest, AddRefAndReleaseReturnTheCountAndTheLastReleaseDe
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryInterface, ComObjectInterfaceTest,
-                         ::testing::Values(&IID_ITestPing, &IID_ISupportErrorInfo, &IID_IUnknown));
+                         ::testing::Values(TInterfaceCase{"ITestPing", &IID_ITestPing},
+                                           TInterfaceCase{"ISupportErrorInfo",
+                                                          &IID_ISupportErrorInfo},
+                                           TInterfaceCase{"IUnknown", &IID_IUnknown}));
 
 TEST_F(ComObjectTest, QueryInterfaceHandsOutThePointersOfTheWholeClassLine) {
   TTestObject* object = NewObject();
@@ -123,6 +132,7 @@ TEST_F(ComObjectTest, QueryInterfaceForAnUnlistedInterfaceGivesNoInterfaceAndNoR
 }
 
 struct TErrorInfoCase {
+  const char* Name;
   const IID* Iid;
   HRESULT Expected;
 };
@@ -138,12 +148,13 @@ TEST_P(InterfaceSupportsErrorInfoTest, AnswersForTheInterfacesOfTheClassLineWith
   object->InnerRelease();
 }
 
-INSTANTIATE_TEST_SUITE_P(Interfaces, InterfaceSupportsErrorInfoTest,
-                         ::testing::Values(TErrorInfoCase{&IID_ITestPing, S_OK},
-                                           TErrorInfoCase{&IID_ISupportErrorInfo, S_OK},
-                                           TErrorInfoCase{&IID_IUnknown, S_OK},
-                                           TErrorInfoCase{&IID_IDispatch, S_FALSE},
-                                           TErrorInfoCase{&IID_IClassFactory, S_FALSE}));
+INSTANTIATE_TEST_SUITE_P(
+    Interfaces, InterfaceSupportsErrorInfoTest,
+    ::testing::Values(TErrorInfoCase{"ITestPing", &IID_ITestPing, S_OK},
+                      TErrorInfoCase{"ISupportErrorInfo", &IID_ISupportErrorInfo, S_OK},
+                      TErrorInfoCase{"IUnknown", &IID_IUnknown, S_OK},
+                      TErrorInfoCase{"IDispatch", &IID_IDispatch, S_FALSE},
+                      TErrorInfoCase{"IClassFactory", &IID_IClassFactory, S_FALSE}));
 
 // Two classes of one line that both list IUnknown.
 IUnknown* ParentAnswer(TComObject*) {

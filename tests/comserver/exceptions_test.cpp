@@ -36,6 +36,9 @@ struct TUnknownCodeCase {
   HRESULT Code;
   const char* Message;
 };
+void PrintTo(const TUnknownCodeCase& c, std::ostream* os) {
+  *os << c.Message;
+}
 
 class EOleSysErrorUnknownCodeTest : public ::testing::TestWithParam<TUnknownCodeCase> {};
 

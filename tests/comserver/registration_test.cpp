@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 
+#include "case_name.h"
 #include "exceptions.h"
 #include "registry_key.h"
 #include "test_classes.h"
@@ -130,6 +131,9 @@ struct TClassIdCase {
   CLSID ClassId;
   const char* Text;
 };
+void PrintTo(const TClassIdCase& c, std::ostream* os) {
+  *os << c.Text;
+}
 
 class ClassIdToTextTest : public ::testing::TestWithParam<TClassIdCase> {};
 

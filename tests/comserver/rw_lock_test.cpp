@@ -115,13 +115,15 @@ TEST(RwLockTest, AReaderMayGoOnToWriteWhenNoOtherThreadReads) {
 // through this executable's import table.
 std::atomic<const TMultiReadExclusiveWriteSynchronizer*> GWatchedLock{nullptr};
 HANDLE GLockWaited = nullptr;
-decltype(&SleepConditionVariableSRW) GSleep = nullptr;
+// The platform's function, taken from the import slot (see import_patch.h).
+void* GSleep = nullptr;
 
 BOOL WINAPI NoteWait(PCONDITION_VARIABLE condition, PSRWLOCK guard, DWORD ms, ULONG flags) {
   const auto* lock = GWatchedLock.load();
   if (lock && static_cast<void*>(condition) >= lock && static_cast<void*>(condition) < lock + 1)
     SetEvent(GLockWaited);
-  return GSleep(condition, guard, ms, flags);
+  return reinterpret_cast<decltype(&SleepConditionVariableSRW)>(GSleep)(condition, guard, ms,
+                                                                        flags);
 }
 
 TEST(RwLockTest, AThreadThatReadsMayReadAgainWhileAWriterWaits) {
@@ -131,11 +133,10 @@ TEST(RwLockTest, AThreadThatReadsMayReadAgainWhileAWriterWaits) {
   };
   // Threads that a regression leaves blocked keep what they use.
   auto shared = std::make_shared<TShared>();
-  GSleep = SleepConditionVariableSRW;
   GLockWaited = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   GWatchedLock = &shared->Lock;
   TImportPatch watch(GetModuleHandleA(nullptr), "KERNEL32.dll", "SleepConditionVariableSRW",
-                     reinterpret_cast<void*>(NoteWait));
+                     reinterpret_cast<void*>(NoteWait), &GSleep);
   ASSERT_NE(watch.Original(), nullptr);
   std::thread([shared] {
     TReadLock read(shared->Lock);

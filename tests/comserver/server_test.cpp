@@ -51,6 +51,9 @@ struct TBaseNameCase {
   const char* Path;
   const char* BaseName;
 };
+void PrintTo(const TBaseNameCase& c, std::ostream* os) {
+  *os << '"' << c.Path << '"';
+}
 
 class BaseNameOfPathTest : public ::testing::TestWithParam<TBaseNameCase> {};
 

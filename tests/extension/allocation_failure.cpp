@@ -1,20 +1,27 @@
 #include "allocation_failure.h"
 
+#include <windows.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace {
-thread_local bool GArmed = false;
-thread_local bool GFired = false;
+// The armed thread's identifier (0: none) and whether its failure fired. Not
+// thread_local: the tests allocate right after system calls that, under ARM64
+// Wine, return with x18 (the register through which thread_local data is
+// reached) changed or zero. One thread is armed at a time.
+std::atomic<DWORD> GArmedThread{0};
+std::atomic<bool> GFired{false};
 } // namespace
 
 TAllocationFailure::TAllocationFailure() {
   GFired = false;
-  GArmed = true;
+  GArmedThread = GetCurrentThreadId();
 }
 
 TAllocationFailure::~TAllocationFailure() {
-  GArmed = false;
+  GArmedThread = 0;
 }
 
 bool TAllocationFailure::Fired() const {
@@ -22,8 +29,9 @@ bool TAllocationFailure::Fired() const {
 }
 
 void* operator new(std::size_t size) {
-  if (GArmed) {
-    GArmed = false;
+  DWORD armed = GArmedThread.load(std::memory_order_relaxed);
+  if (armed != 0 && armed == GetCurrentThreadId() &&
+      GArmedThread.compare_exchange_strong(armed, 0)) {
     GFired = true;
     throw std::bad_alloc();
   }

@@ -5,7 +5,7 @@
 
 class TAllocationFailure {
 public:
-  // Arms the failure for the calling thread.
+  // Arms the failure for the calling thread; one thread is armed at a time.
   TAllocationFailure();
   // Disarms it, if it has not fired.
   ~TAllocationFailure();

@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <optional>
+#include <new>
 #include <thread>
 
-#include "allocation_failure.h"
 #include "extension_fixture.h"
+#include "import_patch.h"
 #include "tolvane.h"
 
 namespace {
@@ -301,22 +302,44 @@ TEST_F(InformationPageTest, ANameOutsideTheAnsiCodePageStillShowsItsValues) {
   EXPECT_TRUE(Boxes.Boxes().empty());
 }
 
+// The page's first SetDlgItemTextA (this executable's import) fails as an
+// allocation would; later calls reach the platform. An allocation of the
+// page's own cannot be made to fail on every runtime: its longest text has 20
+// characters, which libstdc++ puts in a heap block and libc++ keeps inside
+// the string (up to 22), so with libc++ creating the page allocates nothing.
+class TFailingFirstValue {
+public:
+  TFailingFirstValue() { GArmed = true; }
+  ~TFailingFirstValue() { GArmed = false; }
+  bool Active() const { return FPatch.Original() != nullptr; }
+  bool Fired() const { return !GArmed; }
+
+private:
+  static BOOL WINAPI Write(HWND dialog, int id, LPCSTR text) {
+    if (GArmed.exchange(false))
+      throw std::bad_alloc();
+    return reinterpret_cast<decltype(&SetDlgItemTextA)>(GPlatform)(dialog, id, text);
+  }
+  static inline std::atomic<bool> GArmed{false};
+  static inline void* GPlatform = nullptr;
+  TImportPatch FPatch{GetModuleHandleA(nullptr), "USER32.dll", "SetDlgItemTextA",
+                      reinterpret_cast<void*>(Write), &GPlatform};
+};
+
 TEST_F(InformationPageTest, AFailureWhileTheDialogIsCreatedIsShownAndLeavesTheValuesEmpty) {
-  // Its format text is too long for a string without a heap block.
-  TWavBuilder mpeg;
-  mpeg.FormatTag = 85;
   TPageList pages;
-  ASSERT_EQ(AddExtensionPages(Files.Write(L"layer3.wav", mpeg.Bytes()), pages), S_OK);
+  ASSERT_EQ(AddExtensionPages(WriteCanonical(L"canonical.wav"), pages), S_OK);
+  TFailingFirstValue failure;
+  ASSERT_TRUE(failure.Active()) << "SetDlgItemTextA not imported";
 
   // The sheet creates the page's dialog at once.
-  std::optional<TModelessSheet> sheet;
-  ASSERT_TRUE(FailingOneAllocation([&] { sheet.emplace(pages.Pages, pages.Count, "Properties"); }))
-      << "no allocation while the page was created";
-  ASSERT_NE(sheet->Page(0), nullptr);
+  TModelessSheet sheet(pages.Pages, pages.Count, "Properties");
+  ASSERT_TRUE(failure.Fired()) << "the page wrote no value while it was created";
+  ASSERT_NE(sheet.Page(0), nullptr);
 
-  EXPECT_EQ(ValueTexts(sheet->Page(0)), NoTexts);
+  EXPECT_EQ(ValueTexts(sheet.Page(0)), NoTexts);
   ExpectOneErrorBox("PropExtDlgProc Out of memory", MB_ICONERROR);
-  EXPECT_TRUE(sheet->CloseWithOk());
+  EXPECT_TRUE(sheet.CloseWithOk());
   EXPECT_EQ(LiveObjects(), 0);
 }
 

@@ -173,8 +173,15 @@ TEST(ModuleResourcesTest, TheManifestNamesTheAssemblyAndTheCommonControlsDepende
   std::vector<BYTE> bytes = ResourceBytes(MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), Neutral);
   ASSERT_FALSE(bytes.empty()) << "type 24, id 1, language neutral";
   std::string manifest(bytes.begin(), bytes.end());
-  // The module's own architecture: a 64-bit process refuses an x86 one.
-  const std::string arch = sizeof(void*) == 8 ? "amd64" : "X86";
+  // The module's own architecture: a process refuses common controls of
+  // another one.
+#if defined(__aarch64__)
+  const std::string arch = "arm64";
+#elif defined(__x86_64__)
+  const std::string arch = "amd64";
+#else
+  const std::string arch = "X86";
+#endif
   const std::string expected[] = {
       R"(<assemblyIdentity name="Quorrin.Tolvane" version="1.0.0.0" processorArchitecture=")" +
           arch + R"(" type="win32"/>)",

@@ -12,6 +12,7 @@
 #include <vector>
 #include <string>
 
+#include "case_name.h"
 #include "expected_entries.h"
 #include "import_patch.h"
 #include "message_box_capture.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ansi_text.h"
+#include "case_name.h"
 #include "class_id.h"
 #include "drop_files_data_object.h"
 #include "import_patch.h"

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "case_name.h"
 #include "class_id.h"
 #include "class_manager.h"
 #include "exceptions.h"

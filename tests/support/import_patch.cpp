@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement,
+                  void** original) {
   auto* base = reinterpret_cast<BYTE*>(module);
   auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
   auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
@@ -26,6 +27,8 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
                           &oldProtect))
         return nullptr;
       void* previous = reinterpret_cast<void*>(slots->u1.Function);
+      if (original)
+        *original = previous;
       slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
       VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), oldProtect, &oldProtect);
       return previous;
@@ -34,9 +37,10 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
   return nullptr;
 }
 
-TImportPatch::TImportPatch(HMODULE module, const char* dll, const char* function, void* replacement)
+TImportPatch::TImportPatch(HMODULE module, const char* dll, const char* function, void* replacement,
+                           void** original)
     : FModule(module), FDll(dll), FFunction(function),
-      FOriginal(PatchImport(module, dll, function, replacement)) {}
+      FOriginal(PatchImport(module, dll, function, replacement, original)) {}
 
 TImportPatch::~TImportPatch() {
   if (FOriginal)

@@ -2,10 +2,9 @@
 // for the rows of their tables.
 #pragma once
 
+#include "case_name.h"
 #include "temp_files.h"
 
-#include <ostream>
-#include <string>
 #include <vector>
 
 inline std::vector<uint8_t> Le32(uint32_t value) {
@@ -27,18 +26,3 @@ inline TWavBuilder FactBuilder(uint32_t sampleCount) {
                 TWavBuilder::Chunk("data", 0));
   return b;
 }
-
-namespace {
-// A row of a test table prints as its Name (in test output and ctest names).
-template <typename TCase>
-auto operator<<(std::ostream& os, const TCase& c) -> decltype(os << c.Name) {
-  return os << c.Name;
-}
-} // namespace
-
-// Names each instance of a parameterised test after its row.
-struct TCaseName {
-  template <typename TInfo> std::string operator()(const TInfo& info) const {
-    return info.param.Name;
-  }
-};
