@@ -25,14 +25,8 @@ bits="${4:-32}"
 create_exe="${5:+$(realpath "$5")}"
 # Arguments reach Wine as UTF-8 whatever the caller's locale.
 export LC_ALL=C.UTF-8
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-source "$root/scripts/fixed-layout"
-
-unset DISPLAY
-# The Wine settings, wine64_path and wineprefix_make; the prefix is our own.
-source "$root/scripts/wineprefix"
-source "$root/tools/shell/session.sh"
-source "$root/tests/lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../wine.sh"
+# The prefix is our own.
 export WINEPREFIX="$work/prefix"
 
 make_prefix() { wineprefix_make "$WINEPREFIX" "$WINEARCH" null; }
@@ -43,17 +37,14 @@ if [ "$(pe_kind "$dll")" = "PE32+ ARM64 DLL" ]; then
   # An ARM64 module runs only under the arm64 Wine of the ARM64 platform,
   # whose builtins (regsvr32, reg, winepath) are ARM64 programs that see the
   # 64-bit registry view; every Wine program runs in its chroot.
-  platform="$root/scripts/arm64-platform"
   export TOLVANE_ARM64_PREFIX="$WINEPREFIX"
   # The file that releases the dialog must be where the chroot sees it too.
   export TMPDIR="$work/tmp"
-  wine() { "$platform" run wine64 "$@"; }
-  wineserver() { "$platform" run wineserver "$@"; }
-  winepath() { "$platform" run wine64 winepath "$@"; }
+  source "$root/scripts/arm64-platform"
   regsvr32() { wine regsvr32 "$@"; }
   reg() { wine reg "$@"; }
   # A copy of the platform's template: wineboot takes minutes under emulation.
-  make_prefix() { "$platform" prefix "$WINEPREFIX"; }
+  make_prefix() { "$root/scripts/arm64-platform" prefix "$WINEPREFIX"; }
 elif [ "$bits" = 64 ]; then
   export WINEARCH=win64
   wine64="$(wine64_path)" || { echo "FAIL: no wine64"; exit 1; }
@@ -120,9 +111,7 @@ cat "$output"
 if command -v Xvfb >/dev/null && command -v import >/dev/null; then
   step "the same dialog drawn, photographed"
   wineserver -k
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
-  # Without a window manager, hidden top-level windows otherwise cost 2 s each.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wine_settings x11 wine
   wineserver -k
   if start_xvfb; then
     shot_output="$work/page-drawn.txt"
