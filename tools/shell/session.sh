@@ -1,8 +1,21 @@
 # Shell functions for driving the Properties dialog under Wine; sourced by
-# scripts/show and the end-to-end tests (which check the page with
-# tests/lib.sh). Needs WINEPREFIX and friends set.
+# scripts/show, scripts/screenshot and the end-to-end tests (which check the
+# page with tests/lib.sh). Needs WINEPREFIX and friends set.
 
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xvfb"
+
+# wait_for_line FILE PATTERN PID [SECONDS]: waits until a line of FILE
+# matches the extended regular expression PATTERN (0), or until the program
+# PID that writes it has ended or SECONDS (60) have passed (1).
+wait_for_line() {
+  local file="$1" pattern="$2" pid="$3" tenths=$((${4:-60} * 10)) i
+  for ((i = 0; i < tenths; i++)); do
+    grep -qE "$pattern" "$file" 2>/dev/null && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  grep -qE "$pattern" "$file" 2>/dev/null
+}
 
 # properties_screenshot SHELL_EXE WINDOWS_FILE PNG OUTPUT
 # Opens the Properties dialog of the file with the Information page selected,
@@ -10,17 +23,12 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xvfb"
 # what shell_properties printed in OUTPUT. Needs an X display.
 properties_screenshot() {
   local shell_exe="$1" file="$2" png="$3" output="$4"
-  local release pid rect x y w h status=0 i
+  local release pid rect x y w h status=0
   release="$(mktemp -u "${TMPDIR:-/tmp}/tolvane-release.XXXXXX")"
   wine "$shell_exe" "$file" --hold-until "$(winepath -w "$release")" >"$output" &
   pid=$!
   # shell_properties prints "ready" once the page is selected and read.
-  for ((i = 0; i < 600; i++)); do
-    grep -qx ready "$output" 2>/dev/null && break
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if grep -qx ready "$output"; then
+  if wait_for_line "$output" '^ready$' "$pid"; then
     rect="$(sed -n 's/^rect\t//p' "$output")"
     read -r x y w h <<<"$rect"
     mkdir -p "$(dirname "$png")"
