@@ -9,6 +9,7 @@
 #                    registry view (reg query /reg:VIEW); they run `reg`,
 #                    by default Wine's with a time limit, which a script may
 #                    define anew (another Wine, the view of its module)
+#   pe_offset FILE   where the PE header of an image starts
 #   pe_kind FILE     "PE32 i386 DLL", "PE32+ x86-64 DLL", "PE32+ ARM64 DLL",
 #                    "PE32 i386 EXE", ...
 #   page_problems    the shell's Properties dialog of the sample against
@@ -71,10 +72,13 @@ expect_no_value() {
   [ -z "$(value $view "$1" "$2")" ] || fail "$1 [$2]${view:+ (view $view)} still exists"
 }
 
+# pe_offset FILE: where the PE header starts, from the DOS header.
+pe_offset() { od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' '; }
+
 # pe_kind FILE: the kind of a PE image, from its headers.
 pe_kind() {
   local file="$1" offset signature machine magic flags kind
-  offset="$(od -An -tu4 -j60 -N4 "$file" 2>/dev/null | tr -d ' ')"
+  offset="$(pe_offset "$file")"
   [ -n "$offset" ] || { echo "unreadable"; return; }
   signature="$(od -An -tx1 -j"$offset" -N4 "$file" | tr -d ' ')"
   [ "$signature" = 50450000 ] || { echo "no PE image"; return; }

@@ -12,9 +12,7 @@ if [ $# -ne 1 ] || [ -z "$1" ]; then
 fi
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 work="$(realpath -m "$1")"
-
-status=0
-fail() { echo "FAIL: $*"; status=1; }
+source "$root/tests/lib.sh"
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -59,8 +57,7 @@ cp "$root/build/win64-release/extension/PELLMORE.DLL" "$unsigned"
 # unsigned one, but for the PE checksum, which signing may set.
 osslsigncode remove-signature -in "$work/dist/x64/PELLMORE.DLL" -out "$work/stripped.dll" >/dev/null 2>&1 ||
   fail "osslsigncode could not remove the signature"
-pe_offset="$(od -An -tu4 -j60 -N4 "$unsigned" | tr -d ' ')"
-checksum_at=$((pe_offset + 24 + 64 + 1)) # cmp counts bytes from 1
+checksum_at=$(($(pe_offset "$unsigned") + 24 + 64 + 1)) # cmp counts bytes from 1
 differences="$(cmp -l "$work/stripped.dll" "$unsigned" 2>&1 |
   awk -v first="$checksum_at" '$1 !~ /^[0-9]+$/ || $1 < first || $1 > first + 3')"
 [ -z "$differences" ] || fail "the signed x64 module differs from the built one beyond its signature:
