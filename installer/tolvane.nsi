@@ -2,7 +2,9 @@
 ; registered with the regsvr32 of its own architecture.
 ;
 ; makensis -DVERSION=1.1.0.0 -DPUBLISHER=... -DCOPYRIGHT=... \
-;          -DX64_DLL=path -DX86_DLL=path -DOUTFILE=path tolvane.nsi
+;          -DX64_DLL=path -DX86_DLL=path -DUNINSTALL_LAUNCHER=path \
+;          -DOUTFILE=path tolvane.nsi
+; (installer/build.sh builds uninstall.exe, installer/launcher, and runs it).
 ; Optional: -DARM64_DLL=path adds the ARM64 module: ARM64 Windows then gets
 ; it in Program Files\Tolvane and the x86 one in Program Files (x86)\Tolvane
 ; (and no x64 module, which its Explorer cannot load).
@@ -45,6 +47,7 @@ ManifestSupportedOS all
 !insertmacro RequireDefine X64_DLL
 !insertmacro RequireDefine X86_DLL
 !insertmacro RequireDefine OUTFILE
+!insertmacro RequireDefine UNINSTALL_LAUNCHER
 
 ; The version named here must be the one the modules carry.
 !macro CheckModuleVersion FILE
@@ -77,6 +80,7 @@ ManifestSupportedOS all
 !define APPROVED_KEY "${EXTENSIONS_KEY}\Approved"
 
 !addincludedir "${__FILEDIR__}\include"
+!include elevated.nsh
 !include one_at_a_time.nsh
 !include record.nsh
 !include module.nsh
@@ -95,6 +99,7 @@ ManifestSupportedOS all
   !include checks.nsh
 !endif
 !include pending.nsh
+!include uninstaller.nsh
 !include entry.nsh
 
 Name "${PRODUCT}"
@@ -189,6 +194,7 @@ FunctionEnd
 !insertmacro DefineBoth "un."
 
 !macro CheckSystem
+  ${PluginsInProgramFiles}
   ${IfNot} ${AtLeastWinVista}
     MessageBox MB_ICONSTOP "${PRODUCT} needs Windows Vista or later." /SD IDOK
     SetErrorLevel 1150 ; ERROR_OLD_WIN_VERSION
@@ -299,12 +305,12 @@ Section "Install"
 
   ; Nothing fails from here on.
   StrCpy $R5 0
-  StrCpy $R6 "|$INSTDIR\${UNINSTALLER}|$INSTDIR|"
+  StrCpy $R6 "|$INSTDIR\${UNINSTALLER}|$INSTDIR\${UNINSTALLER_PROGRAM}|$INSTDIR|"
   !insertmacro ForEachModule _Installed
   ; What an uninstall whose restart was declined left to delete then.
   ${CancelPending} $R6
   SetOutPath "$INSTDIR"
-  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+  ${WriteUninstallers}
   ${WriteEntry} $R5
 SectionEnd
 
@@ -314,6 +320,7 @@ SectionEnd
 Function un.onInit
   !insertmacro CheckSystem
   Call un.Folders
+  ${RequireLauncherFolder}
 FunctionEnd
 
 !macro _ModuleThere ARCH
@@ -328,27 +335,7 @@ Section "Uninstall"
 
   ; A folder that is the current directory cannot be removed.
   SetOutPath "$TEMP"
-  ${If} $EXEPATH == "$INSTDIR\${UNINSTALLER}"
-    ; Run in place (_?=) from its folder: NSIS keeps its own file open, so
-    ; the uninstaller and its folder go at the restart.
-    StrCpy $R1 $EXEPATH
-    System::Call 'kernel32::MoveFileExW(w R1, p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
-    SetRebootFlag true
-  ${Else}
-    ; A copy runs this (the QuietUninstallString's, or NSIS's own in a
-    ; ~nsuN.tmp folder) and goes at the next restart. NSIS asks for its
-    ; folder to go before the copy, which leaves the folder: ask once more,
-    ; after.
-    Delete "$INSTDIR\${UNINSTALLER}"
-    ${GetFileName} $EXEDIR $R1
-    StrCpy $R1 $R1 4
-    ${If} $R1 == "~nsu"
-      StrCpy $R1 $EXEDIR
-    ${Else}
-      StrCpy $R1 $EXEPATH
-    ${EndIf}
-    System::Call 'kernel32::MoveFileExW(w R1, p 0, i 4)'
-  ${EndIf}
+  ${SetUninstallerAside}
   ; A program may hold a module until it ends: it goes at the restart, and
   ; so does its folder.
   !insertmacro ForEachModule RemoveModule
