@@ -39,7 +39,9 @@ static BOOL same_volume(const wchar_t* a, const wchar_t* b) {
 }
 
 /* A new protected folder below parent, on the volume of the installed folder
- * (a running program's file moves only within its volume). */
+ * (a running program's file moves only within its volume), in which the copy
+ * of the uninstaller has a path programs can be started from (below
+ * MAX_PATH). */
 static BOOL make_folder(const wchar_t* parent, const wchar_t* installed, wchar_t* out) {
   if (!parent[0] || !same_volume(parent, installed))
     return FALSE;
@@ -54,7 +56,7 @@ static BOOL make_folder(const wchar_t* parent, const wchar_t* installed, wchar_t
   for (int n = 1; n < 100 && !made; ++n) {
     wchar_t name[64];
     _snwprintf(name, 64, L"%ls-%d.tmp", FOLDER_NAME, n);
-    if (!join(out, parent, name))
+    if (!join(out, parent, name) || wcslen(out) + 1 + wcslen(UNINSTALLER) >= MAX_PATH)
       break;
     made = CreateDirectoryW(out, &security);
     /* A name someone made first is passed over, never used. */

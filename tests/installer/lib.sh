@@ -65,6 +65,21 @@ publisher="$(resource_string CompanyName)"
 
 reg_add() { timeout 30 wine reg add "$@" /f >/dev/null 2>&1 || fail "reg add $* failed"; }
 
+# unix_path C:\PATH: the file of the prefix's drive C (winepath -u cuts long
+# paths of files that do not exist yet).
+unix_path() {
+  local rest="${1#[Cc]:\\}"
+  echo "$WINEPREFIX/drive_c/${rest//\\//}"
+}
+
+# temp_is C:\PATH: %TEMP% and %TMP% of the programs started from now on (the
+# folder is made).
+temp_is() {
+  mkdir -p "$(unix_path "$1")"
+  reg_add 'HKCU\Environment' /v TEMP /d "$1"
+  reg_add 'HKCU\Environment' /v TMP /d "$1"
+}
+
 # The page, as in the registration end-to-end test.
 sample='C:\Sound samples\Sample Song.wav'
 
@@ -227,7 +242,7 @@ check_modules() {
 check_installed() {
   local type="$1" installed="${2:-$version}" kind
   [ -d "$WINEPREFIX/drive_c/Program Files/Tolvane" ] || fail "no folder $dir64"
-  [ "$(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL uninstall.exe " ] ||
+  [ "$(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL uninstall.bin uninstall.exe " ] ||
     fail "$dir64 holds: $(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')"
   [ "$(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL " ] ||
     fail "$dir32 holds: $(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')"
@@ -246,10 +261,12 @@ check_installed() {
   expect 64 "$arp" NoModify 0x1 REG_DWORD
   expect 64 "$arp" NoRepair 0x1 REG_DWORD
   expect 64 "$arp" UninstallString "\"$uninstaller\""
-  expect 64 "$arp" QuietUninstallString "\"C:\\windows\\System32\\cmd.exe\" /d /v:on /s /c \"set \"uninstaller=%TEMP%\\Tolvane-uninstall-!RANDOM!.exe\"&& copy /b /y \"$uninstaller\" \"!uninstaller!\" >nul && start \"\" /wait \"!uninstaller!\" /S _?=$dir64\""
+  expect 64 "$arp" QuietUninstallString "\"$uninstaller\" /S"
   expect_no_key 32 "$arp"
-  kind="$(pe_kind "$WINEPREFIX/drive_c/Program Files/Tolvane/uninstall.exe")"
-  [ "$kind" = "PE32 i386 EXE" ] || fail "the uninstaller is a $kind"
+  for file in uninstall.exe uninstall.bin; do
+    kind="$(pe_kind "$WINEPREFIX/drive_c/Program Files/Tolvane/$file")"
+    [ "$kind" = "PE32 i386 EXE" ] || fail "$file is a $kind"
+  done
   # In KiB, the files of both folders.
   size="$(value 64 "$arp" EstimatedSize | sed -n 's/^REG_DWORD\t0x//p')"
   local bytes
@@ -271,13 +288,48 @@ check_uninstalled() {
   expect_no_key 64 'HKCR\PELLMORE.TTolvane'
 }
 
-# install [SETUP]: setup /S (by default DIST_DIR's), timed; it must exit 0.
+# install [SETUP]: setup /S (by default DIST_DIR's), timed; it must exit 0
+# and load nothing from a place a user may write (check_loaded).
 install() {
-  local start end
+  local start end trace="$work/install-$name.trace"
   start="$(now_ms)"
-  timeout 60 wine "${1:-$setup}" /S </dev/null || fail "setup /S failed ($?)"
+  WINEDEBUG=-all,+loaddll timeout 60 wine "${1:-$setup}" /S </dev/null 2>"$trace" || fail "setup /S failed ($?)"
   end="$(now_ms)"
   echo "time: setup /S ($name) took $(seconds $((end - start))) s"
+  check_loaded "$trace" "setup /S" "$(winepath -w "${1:-$setup}")"
+  loaded "$trace" | grep -qiE '^C:\\Program Files \(x86\)\\ns[^\\]*\.tmp\\System\.dll$' ||
+    fail "setup /S: NSIS's System plug-in was not loaded from a folder of Program Files"
+}
+
+# loaded TRACE: the programs and modules Wine's +loaddll trace TRACE names,
+# one Windows path a line (the trace writes a backslash twice and other
+# characters than ASCII as four hexadecimal digits after one).
+loaded() {
+  grep -a 'trace:loaddll:build_module Loaded L"' "$1" | sed 's/.*Loaded L"\(.*\)" at .*/\1/' |
+    perl -CO -pe 's/\\(\\|[0-9a-fA-F]{4})/$1 eq "\\" ? "\\" : chr(hex $1)/ge' | sort -u
+}
+
+# check_loaded TRACE WHAT [OWN]: every program and module in TRACE but OWN
+# (the setup program itself) comes from Program Files or the Windows folder
+# (not its Temp), or from a folder uninstall.exe made for the uninstaller
+# with an access list of its own: SYSTEM and Administrators, which Wine
+# gives Unix mode 750 (a folder of default security has 755).
+check_loaded() {
+  local path folder unix mode
+  while IFS= read -r path; do
+    [ "$path" = "${3:-}" ] && continue
+    case "${path,,}" in
+      'c:\windows\temp\'*) ;;
+      'c:\windows\'* | 'c:\program files\'* | 'c:\program files (x86)\'*) continue ;;
+    esac
+    folder="${path%\\*}"
+    unix="$(winepath -u "$folder" 2>/dev/null)"
+    mode="$(stat -c %a "$unix" 2>/dev/null)"
+    if [[ "${folder##*\\}" =~ ^Tolvane-uninstall-[0-9]+\.tmp$ ]] && [ "$mode" = 750 ]; then
+      continue
+    fi
+    fail "$2: $path was loaded from a folder others may write (mode ${mode:-gone})"
+  done < <(loaded "$1")
 }
 
 # refused SETUP WHAT: setup /S exits 2 within a minute and changes nothing.
@@ -293,8 +345,9 @@ refused() {
 
 # uninstall CODE: runs the entry's QuietUninstallString as a deployment tool
 # does, and at the moment it returns checks that its exit code is CODE (read
-# inside Wine: a Unix exit status keeps the low byte of 3010 alone) and that
-# no uninstaller runs any more; then waits for Wine to go idle.
+# inside Wine: a Unix exit status keeps the low byte of 3010 alone), that no
+# uninstaller runs any more and that nothing it ran or loaded came from a
+# place others may write; then waits for Wine to go idle.
 uninstall() {
   local command start returned code
   command="$(value 64 "$arp" QuietUninstallString | sed -n 's/^REG_SZ\t//p')"
@@ -305,9 +358,14 @@ uninstall() {
   rm -f "$work/uninstall-$name.code"
   start="$(now_ms)"
   # Its Unix exit status is the low byte of the exit code: 3010 gives 194.
-  timeout 60 wine cmd /c "$(winepath -w "$work/uninstall-$name.bat")" </dev/null
+  WINEDEBUG=-all,+loaddll timeout 60 wine cmd /c "$(winepath -w "$work/uninstall-$name.bat")" </dev/null \
+    2>"$work/uninstall-$name.trace"
   [ $? = 124 ] && fail "the QuietUninstallString did not return within a minute"
   returned="$(now_ms)"
+  check_loaded "$work/uninstall-$name.trace" "the QuietUninstallString"
+  # The uninstaller ran from uninstall.exe's folder, not in place.
+  loaded "$work/uninstall-$name.trace" | grep -qE '\\Tolvane-uninstall-[0-9]+\.tmp\\uninstall\.bin$' ||
+    fail "the uninstaller did not run from a folder uninstall.exe made: $(loaded "$work/uninstall-$name.trace" | grep -i uninstall)"
   uninstaller_running && fail "the QuietUninstallString returned while the uninstaller still runs"
   code="$(tr -d '\r\n ' <"$work/uninstall-$name.code" 2>/dev/null)"
   [ "$code" = "$1" ] || fail "the QuietUninstallString exits with '$code', expected $1"
@@ -320,11 +378,12 @@ uninstall() {
   fi
 }
 
-# uninstaller_running: a process of this prefix runs the uninstaller or a
-# temporary copy of it. (The pattern does not match its own command line.)
+# uninstaller_running: a process of this prefix runs uninstall.exe, the
+# uninstaller or a copy of it. (The pattern does not match its own command
+# line.)
 uninstaller_running() {
   local file
-  for file in $(grep -laiE '(Un_?[A-Z]?|uninstall(-[0-9]+)?)[.]exe' /proc/[0-9]*/cmdline 2>/dev/null); do
+  for file in $(grep -laiE '(Un|uninstall)[.](exe|bin)' /proc/[0-9]*/cmdline 2>/dev/null); do
     tr '\0' '\n' <"${file%/cmdline}/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
   return 1
