@@ -13,14 +13,16 @@
 ; a registration after n ms, -DONE_AT_A_TIME_MS=n gives up waiting for
 ; another setup after n ms (both 60 s otherwise); -DTEST_NO_CHECKS skips the
 ; registry checks before registering, to see what happens without them;
+; -DTEST_QUIT_AFTER_REGISTERING ends setup once the modules are registered,
+; as a setup killed then would end; -DTEST_WAIT_BEFORE_X86=FILE (module.nsh);
 ; -DTEST_ARM64_BRANCH makes setup take the ARM64 branch on x64 Windows,
 ; with the x64 module packed as the ARM64 one unless ARM64_DLL names one.
 ;
 ; Setup over an installed Tolvane (any version) updates it in place: the
-; modules are replaced, also while programs hold them, and the record of
-; what the first setup created stays. Unregistering keeps the ".wav" file
-; type, the "shellex" keys and the approval, since other handlers may rely
-; on them; the uninstaller removes exactly those the first setup created,
+; modules are replaced, also while programs hold them, and what it creates
+; joins the record of what setup created. Unregistering keeps the ".wav"
+; file type, the "shellex" keys and the approval, since other handlers may
+; rely on them; the uninstaller removes exactly those that setup created,
 ; when nothing else uses them (installer/include/record.nsh).
 
 Unicode true
@@ -95,9 +97,7 @@ ManifestSupportedOS all
   !insertmacro ${MACRO} X86
 !macroend
 !insertmacro ForEachModule ModuleVars
-!ifndef TEST_NO_CHECKS
-  !include checks.nsh
-!endif
+!include checks.nsh
 !include pending.nsh
 !include uninstaller.nsh
 !include entry.nsh
@@ -238,9 +238,10 @@ Function RollBack
   ; A folder that is the current directory cannot be removed.
   SetOutPath "$TEMP"
   ${If} $Installed = 0
-    ${RecordAfter}
+  ${AndIf} $Recorded = 1
     Call Unregister
     ${RemoveCreated}
+    ${ForgetRecord}
   ${EndIf}
   ; A setup over an installed version registers the old modules again.
   !insertmacro ForEachModule _RestoreModule
@@ -279,8 +280,6 @@ Section "Install"
   ${ReadRecord}
   ${If} $Installed = 1
     DetailPrint "Updating the installed ${PRODUCT} in place."
-  ${Else}
-    ${RecordBefore}
   ${EndIf}
   !ifndef TEST_NO_CHECKS
     ${CheckRegistry} $R0
@@ -288,8 +287,13 @@ Section "Install"
       !insertmacro Fail $R0
     ${EndIf}
   !endif
+  ${ModuleFileType} $R0
+  ${RecordBefore} $R0
 
   !insertmacro ForEachModule _InstallModule
+  !ifdef TEST_QUIT_AFTER_REGISTERING
+    Quit ; tests: where a setup killed during registration stops
+  !endif
 
   ; The module reports success also when it could not hook into the shell.
   ClearErrors
@@ -298,9 +302,6 @@ Section "Install"
   ${If} $R1 == ""
   ${OrIf} $R0 != "${CLSID}"
     !insertmacro Fail "The ${PRODUCT} page handler is missing from the registry after registration."
-  ${EndIf}
-  ${If} $Installed = 0
-    ${RecordAfter}
   ${EndIf}
 
   ; Nothing fails from here on.

@@ -1,8 +1,8 @@
 ; entry.nsh: the Programs and Features entry.
 ;
 ;   ${WriteEntry} SIZE  setup: writes the entry of this version (or updates
-;                       the one there), with the record of what the first
-;                       setup created (record.nsh), in the 64-bit registry
+;                       the one there) beside the record of what setup
+;                       created (record.nsh), in the 64-bit registry
 ;                       view wherever there is one. SIZE: the bytes of the
 ;                       modules installed (not of an old one left to the
 ;                       restart); the uninstaller in $INSTDIR is added.
@@ -38,7 +38,6 @@ Function WriteEntry
   WriteRegDWORD HKLM "${ARP_KEY}" "NoRepair" 1
   WriteRegStr HKLM "${ARP_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
   WriteRegStr HKLM "${ARP_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
-  ${WriteRecord}
   SetRegView 32
   Pop $R3
   Pop $R2
