@@ -23,6 +23,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 source "$root/scripts/fixed-layout"
 
 unset DISPLAY
+# Wine reads arguments as UTF-8 and gives the prefix a Western ANSI code page.
+export LANG=C.UTF-8
 # The Wine settings, wine64_path and wineprefix_make; the prefixes are ours.
 source "$root/scripts/wineprefix"
 source "$root/tools/shell/session.sh"
@@ -119,8 +121,8 @@ hold_page() {
   fail "$1-bit shell: the page to hold did not appear: $(head -3 "$output")"
 }
 
-# hold ARGS...: tests/installer/hold.c holds a mutex or denies writing keys
-# until release_holders.
+# hold ARGS...: tests/installer/hold.c holds a mutex or changes keys' access
+# lists until release_holders, which gives them back.
 hold() {
   local until="$work/release-$name-hold-${#holders[@]}" output i
   output="$until.txt"
@@ -136,11 +138,15 @@ hold() {
   fail "hold $*: $(cat "$output")"
 }
 
-# release_holders: what hold_page and hold hold goes, and the programs end.
+# release_holders: what hold_page and hold hold goes, and the programs end;
+# each must end well (hold.c: every access list it changed is back).
 release_holders() {
-  local until pid
+  local until pid i=0
   for until in "${holders[@]}"; do touch "$until"; done
-  for pid in "${holder_pids[@]}"; do wait "$pid"; done
+  for pid in "${holder_pids[@]}"; do
+    wait "$pid" || fail "a holder ended with $?: $(cat "${holders[$i]}.txt" "$work/hold-$name-"*.txt 2>/dev/null | tail -3)"
+    i=$((i + 1))
+  done
   holders=()
   holder_pids=()
 }
@@ -309,11 +315,12 @@ loaded() {
     perl -CO -pe 's/\\(\\|[0-9a-fA-F]{4})/$1 eq "\\" ? "\\" : chr(hex $1)/ge' | sort -u
 }
 
-# check_loaded TRACE WHAT [OWN]: every program and module in TRACE but OWN
-# (the setup program itself) comes from Program Files or the Windows folder
-# (not its Temp), or from a folder uninstall.exe made for the uninstaller
-# with an access list of its own: SYSTEM and Administrators, which Wine
-# gives Unix mode 750 (a folder of default security has 755).
+# check_loaded TRACE WHAT [OWN [gone]]: every program and module in TRACE
+# but OWN (the setup program itself) comes from Program Files or the Windows
+# folder (not its Temp), or from a folder uninstall.exe made for the
+# uninstaller with an access list of its own: SYSTEM and Administrators,
+# which Wine gives Unix mode 750 (a folder of default security has 755); with
+# "gone", that folder must be gone already instead.
 check_loaded() {
   local path folder unix mode
   while IFS= read -r path; do
@@ -325,8 +332,9 @@ check_loaded() {
     folder="${path%\\*}"
     unix="$(winepath -u "$folder" 2>/dev/null)"
     mode="$(stat -c %a "$unix" 2>/dev/null)"
-    if [[ "${folder##*\\}" =~ ^Tolvane-uninstall-[0-9]+\.tmp$ ]] && [ "$mode" = 750 ]; then
-      continue
+    if [[ "${folder##*\\}" =~ ^Tolvane-uninstall-[0-9]+\.tmp$ ]]; then
+      [ "${4:-}" = gone ] && [ -z "$mode" ] && continue
+      [ "${4:-}" != gone ] && [ "$mode" = 750 ] && continue
     fi
     fail "$2: $path was loaded from a folder others may write (mode ${mode:-gone})"
   done < <(loaded "$1")
@@ -346,14 +354,16 @@ refused() {
 # uninstall CODE: runs the entry's QuietUninstallString as a deployment tool
 # does, and at the moment it returns checks that its exit code is CODE (read
 # inside Wine: a Unix exit status keeps the low byte of 3010 alone), that no
-# uninstaller runs any more and that nothing it ran or loaded came from a
-# place others may write; then waits for Wine to go idle.
+# uninstaller runs any more, that nothing it ran or loaded came from a place
+# others may write and, unless CODE is 2 (refused), that Tolvane is gone;
+# then waits for Wine to go idle.
 uninstall() {
   local command start returned code
   command="$(value 64 "$arp" QuietUninstallString | sed -n 's/^REG_SZ\t//p')"
   [ -n "$command" ] || { fail "no QuietUninstallString"; return; }
   # A batch file keeps the command line as it is (wine quotes arguments).
-  printf '@%s\r\n@echo %%ERRORLEVEL%%>"%s"\r\n' "$command" "$(winepath -w "$work/uninstall-$name.code")" \
+  # (The redirection first: "echo 2>file" would redirect the standard error.)
+  printf '@%s\r\n@>"%s" echo %%ERRORLEVEL%%\r\n' "$command" "$(winepath -w "$work/uninstall-$name.code")" \
     >"$work/uninstall-$name.bat"
   rm -f "$work/uninstall-$name.code"
   start="$(now_ms)"
@@ -362,15 +372,18 @@ uninstall() {
     2>"$work/uninstall-$name.trace"
   [ $? = 124 ] && fail "the QuietUninstallString did not return within a minute"
   returned="$(now_ms)"
-  check_loaded "$work/uninstall-$name.trace" "the QuietUninstallString"
+  # Refused, uninstall.exe has removed its folder already.
+  check_loaded "$work/uninstall-$name.trace" "the QuietUninstallString" "" "$([ "$1" = 2 ] && echo gone)"
   # The uninstaller ran from uninstall.exe's folder, not in place.
   loaded "$work/uninstall-$name.trace" | grep -qE '\\Tolvane-uninstall-[0-9]+\.tmp\\uninstall\.bin$' ||
     fail "the uninstaller did not run from a folder uninstall.exe made: $(loaded "$work/uninstall-$name.trace" | grep -i uninstall)"
   uninstaller_running && fail "the QuietUninstallString returned while the uninstaller still runs"
   code="$(tr -d '\r\n ' <"$work/uninstall-$name.code" 2>/dev/null)"
   [ "$code" = "$1" ] || fail "the QuietUninstallString exits with '$code', expected $1"
-  [ -e "$WINEPREFIX/drive_c/Program Files/Tolvane/uninstall.exe" ] && fail "the uninstaller is still in $dir64"
-  check_uninstalled
+  if [ "$1" != 2 ]; then
+    [ -e "$WINEPREFIX/drive_c/Program Files/Tolvane/uninstall.exe" ] && fail "the uninstaller is still in $dir64"
+    check_uninstalled
+  fi
   echo "time: uninstall ($name) returned after $(seconds $((returned - start))) s with $code"
   # Programs that hold the page keep Wine running.
   if [ "${#holders[@]}" = 0 ]; then
