@@ -17,20 +17,18 @@
 # After each setup both class keys name existing files with the new bytes,
 # and new 64-bit and 32-bit programs show the page; after the restart the
 # folders hold the new modules alone and the page still appears. Then, in
-# the same prefix, the record of what setup created in other orders of
-# events, each ending with the uninstall and the restart leaving all as
-# before (and the other program's entries as it left them):
+# the same prefix, the record of what setup created through other events:
 #   killed    a setup that stops right after registering, as one killed
 #             then would, and setup /S: the record is what one setup makes
-#   takeover  setup /S; another program points .wav at its own type; the
-#             upgrade hooks that type and records the keys it makes there;
-#             the uninstall removes them and the first type's, nothing of
-#             the other program's
-#   rollback  setup /S; an upgrade whose 32-bit module does not register,
-#             while a program already holds its new 64-bit module: the old
-#             version stays registered and working, the held new module is
-#             aside and goes at the restart; the uninstall while it is
-#             still held exits 3010
+#   takeover  another program points .wav at its own type; the upgrade
+#             hooks that type and records the keys it makes there
+#   rollback  a setup of the same version whose 32-bit module does not
+#             register, while a program already holds its new 64-bit module:
+#             the version there stays registered and working, the held new
+#             module is aside and goes at the restart
+#   uninstall while it is still held (3010), then the restart: all as before
+#             the first setup but the other program's entries, as it left
+#             them
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -104,12 +102,8 @@ expect_no_value 64 "$arp" DisplayName
 expect 64 "$arp" TolvaneCreated "$created_fresh" REG_DWORD
 install
 expect 64 "$arp" TolvaneCreated "$created_fresh" REG_DWORD
-uninstall 0
-restart
-unchanged_by "a stopped setup, setup and uninstall"
 
-step "$name: takeover: setup /S, another program takes .wav, the upgrade to $later"
-install
+step "$name: takeover: another program takes .wav, then the upgrade to $later"
 reg_add 'HKCR\.wav' /ve /d Other.Sound
 reg_add 'HKCR\Other.Sound' /ve /d 'Other sound'
 reg_add 'HKCR\Other.Sound\shell\open\command' /ve /d 'other.exe "%1"'
@@ -119,7 +113,30 @@ expect 64 'HKCR\Other.Sound\shellex\PropertySheetHandlers\Tolvane' "" "$clsid"
 expect 64 "$arp" "TolvaneCreated Other.Sound" 0x1818 REG_DWORD
 expect 64 "$arp" TolvaneCreated "$created_fresh" REG_DWORD
 check_page "$shell64" 64
-uninstall 0
+
+step "$name: rollback: setup /S of $later fails while a program holds its new 64-bit module"
+timeout 60 wine "$work/setup-rollback/setup.exe" /S </dev/null & rollback=$!
+# Waiting for "go": the 32-bit module is aside, the new 64-bit one registered.
+x86_folder="$WINEPREFIX/drive_c/Program Files (x86)/Tolvane"
+for ((i = 0; i < 300; i++)); do
+  [ -e "$x86_folder/PELLMORE.DLL.1.old" ] && [ ! -e "$x86_folder/PELLMORE.DLL" ] && break
+  sleep 0.1
+done
+[ -e "$x86_folder/PELLMORE.DLL.1.old" ] || fail "the failing setup did not get to its 32-bit module"
+hold_page 64
+touch "$go"
+wait "$rollback"
+code=$?
+[ "$code" = 2 ] || fail "the failed setup exits with $code, expected 2"
+check_modules "$upgrade/x64.dll" "$upgrade/x86.dll"
+check_page "$shell32" 32
+pending="$(value 'HKLM\System\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations)"
+grep -qE 'Program Files\\Tolvane\\PELLMORE\.DLL\.[0-9]+\.old' <<<"$pending" ||
+  fail "the held new module waits for no restart: $pending"
+
+step "$name: QuietUninstallString while the new module is held aside, then the restart"
+uninstall 3010
+release_holders
 restart
 expect 64 'HKCR\.wav' "" Other.Sound
 expect 64 'HKCR\Other.Sound' "" 'Other sound'
@@ -129,33 +146,6 @@ expect_no_key 64 'HKCR\WAV.File'
 # The other program goes too.
 timeout 30 wine reg delete 'HKCR\Other.Sound' /f >/dev/null 2>&1
 timeout 30 wine reg delete 'HKCR\.wav' /f >/dev/null 2>&1
-unchanged_by "a takeover of .wav, an upgrade and uninstall"
-
-step "$name: rollback: an upgrade that fails while a program holds its new 64-bit module"
-install
-timeout 60 wine "$work/setup-rollback/setup.exe" /S </dev/null & rollback=$!
-# Waiting for "go": the old 32-bit module is aside, the new 64-bit one registered.
-x86_folder="$WINEPREFIX/drive_c/Program Files (x86)/Tolvane"
-for ((i = 0; i < 300; i++)); do
-  [ -e "$x86_folder/PELLMORE.DLL.1.old" ] && [ ! -e "$x86_folder/PELLMORE.DLL" ] && break
-  sleep 0.1
-done
-cmp -s "$WINEPREFIX/drive_c/Program Files/Tolvane/PELLMORE.DLL" "$upgrade/x64.dll" ||
-  fail "the upgrade did not get to its 32-bit module"
-hold_page 64
-touch "$go"
-wait "$rollback"
-code=$?
-[ "$code" = 2 ] || fail "the failed upgrade exits with $code, expected 2"
-check_modules
-expect 64 "$arp" DisplayVersion "$version"
-check_page "$shell32" 32
-pending="$(value 'HKLM\System\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations)"
-grep -qE 'Program Files\\Tolvane\\PELLMORE\.DLL\.[0-9]+\.old' <<<"$pending" ||
-  fail "the held new module waits for no restart: $pending"
-uninstall 3010
-release_holders
-restart
-unchanged_by "a failed upgrade while in use, uninstall and the restart"
+unchanged_by "a stopped setup, a takeover of .wav, an upgrade, a failed one, uninstall and restart"
 done_with_prefix
 finish

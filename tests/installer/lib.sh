@@ -158,6 +158,16 @@ noise='\[HKEY_LOCAL_MACHINE\\(Hardware|System\\CurrentControlSet\\(Control\\(Cla
 # What is never noise.
 ours='\\Classes|\.wav|CLSID|Shell Extensions|Uninstall|Tolvane|PELLMORE|WAV\.File|Sound\.Recording'
 
+# registry_lines REG OUT: a regedit export as the lines of a snapshot.
+registry_lines() {
+  iconv -f UTF-16LE -t UTF-8 "$1" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//' |
+    awk '/\\$/ { line = line substr($0, 1, length($0) - 1); next }
+         { $0 = line $0; line = "" }
+         /^\[/ { key = $0; print key; next }
+         /^$/ { next }
+         { print key "\t" $0 }' | LC_ALL=C sort >"$2"
+}
+
 # snapshot DIR: the whole registry, both views (the 64-bit export holds the
 # 32-bit view below its Wow6432Node keys), a line per value with its key in
 # front; and the list of the files of drive C.
@@ -167,12 +177,37 @@ snapshot() {
   rm -f "$dir/registry.reg"
   timeout 60 "$wine64" regedit /E "$(winepath -w "$dir/registry.reg")" >/dev/null 2>&1
   [ -s "$dir/registry.reg" ] || { fail "regedit exported nothing"; return; }
-  iconv -f UTF-16LE -t UTF-8 "$dir/registry.reg" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//' |
-    awk '/\\$/ { line = line substr($0, 1, length($0) - 1); next }
-         { $0 = line $0; line = "" }
-         /^\[/ { key = $0; print key; next }
-         /^$/ { next }
-         { print key "\t" $0 }' | LC_ALL=C sort >"$dir/registry.txt"
+  registry_lines "$dir/registry.reg" "$dir/registry.txt"
+  (cd "$WINEPREFIX/drive_c" && find . | LC_ALL=C sort) >"$dir/files.txt"
+}
+
+# snapshot_with BASE DIR KEY...: what snapshot DIR would give, taken after
+# the snapshot BASE when only the keys KEY... (as regedit writes them,
+# HKEY_LOCAL_MACHINE\...) and what is below them have changed since: BASE's
+# lines of those keys give way to an export of each, which takes a tenth of
+# the time the whole registry's takes.
+snapshot_with() {
+  local base="$1" dir="$2" key pattern="" export
+  shift 2
+  mkdir -p "$dir"
+  export="$dir/key.reg"
+  for key in "$@"; do
+    pattern+="${pattern:+|}$(sed 's/[][\\.^$*+?(){}|]/\\&/g' <<<"$key")"
+  done
+  if [ -n "$pattern" ]; then
+    grep -avE "^\[($pattern)[]\\]" "$base/registry.txt" >"$dir/registry.all"
+  else
+    cp "$base/registry.txt" "$dir/registry.all"
+  fi
+  for key in "$@"; do
+    rm -f "$export"
+    timeout 60 "$wine64" regedit /E "$(winepath -w "$export")" "$key" >/dev/null 2>&1
+    [ -s "$export" ] || continue
+    registry_lines "$export" "$dir/key.txt"
+    grep -a "^\\[" "$dir/key.txt" >>"$dir/registry.all"
+  done
+  LC_ALL=C sort "$dir/registry.all" >"$dir/registry.txt"
+  rm -f "$dir/registry.all" "$dir/key.txt" "$export"
   (cd "$WINEPREFIX/drive_c" && find . | LC_ALL=C sort) >"$dir/files.txt"
 }
 
@@ -204,13 +239,17 @@ unchanged_by() {
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 seconds() { printf '%d.%02d' $(($1 / 1000)) $(($1 % 1000 / 10)); }
 
-# new_prefix NAME: a copy of the fresh template prefix, with the sample WAV.
+# new_prefix NAME: a copy of the fresh template prefix, with the sample WAV,
+# and its Wine server, which runs until done_with_prefix: a cold start of
+# Wine costs a second, and a server waits seconds before it ends. Restart
+# operations wait for restart (wineboot -r), as on Windows.
 new_prefix() {
   name="$1"
   export WINEPREFIX="$work/$name"
   rm -rf "$WINEPREFIX"
   cp -a "$work/template" "$WINEPREFIX"
   "$root/scripts/sample-wav" "$WINEPREFIX/drive_c/Sound samples/Sample Song.wav" 2
+  wineserver -p
 }
 
 # done_with_prefix: Wine ends there, and the prefix goes when all passed.
@@ -355,8 +394,7 @@ refused() {
 # does, and at the moment it returns checks that its exit code is CODE (read
 # inside Wine: a Unix exit status keeps the low byte of 3010 alone), that no
 # uninstaller runs any more, that nothing it ran or loaded came from a place
-# others may write and, unless CODE is 2 (refused), that Tolvane is gone;
-# then waits for Wine to go idle.
+# others may write and, unless CODE is 2 (refused), that Tolvane is gone.
 uninstall() {
   local command start returned code
   command="$(value 64 "$arp" QuietUninstallString | sed -n 's/^REG_SZ\t//p')"
@@ -385,10 +423,6 @@ uninstall() {
     check_uninstalled
   fi
   echo "time: uninstall ($name) returned after $(seconds $((returned - start))) s with $code"
-  # Programs that hold the page keep Wine running.
-  if [ "${#holders[@]}" = 0 ]; then
-    timeout 60 wineserver -w || fail "Wine did not go idle within a minute"
-  fi
 }
 
 # uninstaller_running: a process of this prefix runs uninstall.exe, the
@@ -405,7 +439,6 @@ uninstaller_running() {
 # restart: Wine's restart, which carries out deletions left for it.
 restart() {
   DISPLAY= timeout 60 wineboot -r >/dev/null 2>&1 || fail "wineboot -r failed"
-  timeout 60 wineserver -w || fail "Wine did not go idle after its restart"
 }
 
 # setup_variant NAME [build.sh options] X64_DLL X86_DLL: a setup program

@@ -3,9 +3,8 @@
 #
 # The registry states that setup's checks (installer/include/checks.nsh)
 # refuse and those they pass, in one 64-bit Wine prefix under WORK_DIR (see
-# lib.sh) with one Wine server for all the refusals: hold.c gives each key its
-# own access list back when it is released, and each state goes after its
-# case. Each refused setup /S exits 2 within a minute and leaves the registry
+# lib.sh) and its one Wine server: hold.c gives each key its own access list
+# back when it is released, and each state goes after its case. Each refused setup /S exits 2 within a minute and leaves the registry
 # and the files as they were:
 #   long-type       .wav names a file type of 223 characters (its handler
 #                   key's path would pass the 260 characters of the calls)
@@ -20,12 +19,10 @@
 #                   approval key lets one write but not change its access
 #                   list, which KEY_ALL_ACCESS asks for
 #   enforced-32     the same by the user's policy, the 32-bit key read-only
-#   unchecked-wav   a build without the checks (registrations ended after
-#                   5 s): denied-wav; the module fails, without a box (setup
-#                   runs it on a window station no one sees), and setup rolls
-#                   back at once
-#   unchecked-ansi  the same build, ansi-type: the module fails before it
-#                   writes a key under any type name
+#   unchecked-ansi  a build without the checks (registrations ended after
+#                   5 s), ansi-type: the module fails before it writes a key
+#                   under any type name, without a box (setup runs it on a
+#                   window station no one sees), and setup rolls back at once
 #   busy            another setup holds the mutex (a build that waits 3 s)
 # and states setup passes, in which it installs, the page appears and the
 # uninstall leaves all as it was:
@@ -70,63 +67,69 @@ reset() {
   timeout 30 "$wine64" regedit /S "$(winepath -w "$file")" >/dev/null 2>&1 || fail "regedit could not reset the registry"
 }
 
-# refusal CASE SETUP: the state that the commands before it set is taken
-# as "before"; setup /S must be refused and change nothing; then the state
-# goes.
+# refusal CASE SETUP KEY...: the state that the commands before it set in the
+# keys KEY... (of "prepared") is taken as "before" (the snapshot after the
+# last case, but for the keys that case and this one set); setup /S must be
+# refused and change nothing; then the state goes.
 refusal() {
-  step "$1"
-  snapshot "$work/$name-before"
-  refused "$2" "after setup refused in $1"
+  local case="$1" program="$2" keys
+  shift 2
+  step "$case"
+  mapfile -t keys < <(printf '%s\n' "${last_keys[@]}" "$@" | grep -v '^$' | sort -u)
+  snapshot_with "$work/$name-after" "$work/$name-before" "${keys[@]}"
+  refused "$program" "after setup refused in $case"
   reset
+  last_keys=("$@")
 }
 
 new_prefix refusals
-wineserver -p
 # The state reset leaves is the fresh one, policy keys included.
 reset
+snapshot "$work/$name-after"
+user="$(grep -aom1 '^\[HKEY_USERS\\S-1-5-21-[^]\\]*' "$work/$name-after/registry.txt" | tr -d '[')"
+wav='HKEY_LOCAL_MACHINE\Software\Classes\.wav'
+recording='HKEY_LOCAL_MACHINE\Software\Classes\Sound.Recording'
+machine_policy="HKEY_LOCAL_MACHINE\\$policy"
+# (Wine shares this key between the registry views.)
+machine_policy32="HKEY_LOCAL_MACHINE\\${policy/Software/Software\\Wow6432Node}"
+user_policy="$user\\$policy"
+last_keys=()
 
 reg_add 'HKCR\.wav' /ve /d "$(printf 'L%.0s' {1..223})"
-refusal long-type "$setup"
+refusal long-type "$setup" "$wav"
 
 reg_add 'HKCR\.wav' /ve /d "$ansi_type"
-refusal ansi-type "$setup"
+refusal ansi-type "$setup" "$wav"
 
 reg_add 'HKCR\.wav' /ve /t REG_DWORD /d 7
-refusal not-text "$setup"
+refusal not-text "$setup" "$wav"
 
 reg_add 'HKCR\.wav' /ve /d 'Sound\\Recording'
-refusal empty-name "$setup"
+refusal empty-name "$setup" "$wav"
 
 reg_add 'HKCR\.wav' /v 'Content Type' /d audio/wav
 hold --deny 64 'HKCR\.wav'
-refusal denied-wav "$setup"
+refusal denied-wav "$setup" "$wav"
 
 reg_add 'HKCR\.wav' /ve /d Sound.Recording
 reg_add "$sound" /ve /d 'Wave Sound'
 hold --deny 64 "$sound"
-refusal denied-type "$setup"
+refusal denied-type "$setup" "$wav" "$recording"
 
 reg_add "HKLM\\$policy" /v EnforceShellExtensionSecurity /t REG_DWORD /d 1 /reg:64
 # KEY_READ | KEY_WRITE, which lacks WRITE_DAC, WRITE_OWNER and DELETE.
 hold --acl 64 "$approved" 'D:P(A;;KRKW;;;WD)'
-refusal enforced-64 "$setup"
+refusal enforced-64 "$setup" "$machine_policy" "$machine_policy32"
 
 reg_add "HKCU\\$policy" /v EnforceShellExtensionSecurity /t REG_DWORD /d 1
 hold --deny 32 "$approved"
-refusal enforced-32 "$setup"
-
-reg_add 'HKCR\.wav' /v 'Content Type' /d audio/wav
-hold --deny 64 'HKCR\.wav'
-refusal unchecked-wav "$unchecked"
+refusal enforced-32 "$setup" "$user_policy"
 
 reg_add 'HKCR\.wav' /ve /d "$ansi_type"
-refusal unchecked-ansi "$unchecked"
+refusal unchecked-ansi "$unchecked" "$wav"
 
 hold --mutex "$mutex"
 refusal busy "$busy"
-
-# The rest installs and uninstalls, which waits for Wine to go idle.
-wineserver -k
 
 step "lenient: what registration only reads, or makes keys below, and an approval no one enforces"
 reg_add 'HKCR\.wav' /ve /d Sound.Recording
