@@ -442,13 +442,29 @@ restart() {
 }
 
 # setup_variant NAME [build.sh options] X64_DLL X86_DLL: a setup program
-# built for a test, in WORK_DIR/setup-NAME/setup.exe.
+# built for a test, in WORK_DIR/setup-NAME/setup.exe, in the background
+# while the test goes on, until variants_built.
+variant_pids=()
+variant_dirs=()
 setup_variant() {
   local variant="$work/setup-$1"
   shift
   mkdir -p "$variant"
-  "$root/installer/build.sh" "$@" "$variant/setup.exe" 2>"$variant/makensis.log" ||
-    { cat "$variant/makensis.log"; fail "makensis failed for $variant"; }
+  rm -f "$variant/setup.exe"
+  "$root/installer/build.sh" "$@" "$variant/setup.exe" 2>"$variant/makensis.log" &
+  variant_pids+=($!)
+  variant_dirs+=("$variant")
+}
+
+# variants_built: the setup programs of setup_variant are there.
+variants_built() {
+  local i
+  for i in "${!variant_pids[@]}"; do
+    wait "${variant_pids[$i]}" ||
+      { cat "${variant_dirs[$i]}/makensis.log"; fail "makensis failed for ${variant_dirs[$i]}"; }
+  done
+  variant_pids=()
+  variant_dirs=()
 }
 
 # with_version IN OUT VERSION: the module IN with another version of the

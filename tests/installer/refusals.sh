@@ -125,6 +125,7 @@ reg_add "HKCU\\$policy" /v EnforceShellExtensionSecurity /t REG_DWORD /d 1
 hold --deny 32 "$approved"
 refusal enforced-32 "$setup" "$user_policy"
 
+variants_built
 reg_add 'HKCR\.wav' /ve /d "$ansi_type"
 refusal unchecked-ansi "$unchecked" "$wav"
 

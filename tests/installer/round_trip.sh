@@ -69,6 +69,7 @@ expect_no_key 64 'HKCR\.wav'
 snapshot "$work/$name-before"
 
 step "$name: a setup whose 32-bit module does not register"
+variants_built
 refused "$work/setup-broken/setup.exe" "after the failed setup"
 
 step "$name: two setups /S at once, while another one holds the mutex"
