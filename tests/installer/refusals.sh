@@ -34,8 +34,8 @@
 #                   222 characters (the 3 s build): it stays so through setup
 #                   and uninstall; before that uninstall,
 #   busy-uninstall  the QuietUninstallString while another setup holds the
-#                   mutex exits 2, changes nothing and leaves no folder of
-#                   uninstall.exe behind
+#                   mutex exits 2, changes no file (it leaves no folder of
+#                   uninstall.exe behind), and the entry and the classes stay
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -68,9 +68,9 @@ reset() {
 }
 
 # refusal CASE SETUP KEY...: the state that the commands before it set in the
-# keys KEY... (of "prepared") is taken as "before" (the snapshot after the
-# last case, but for the keys that case and this one set); setup /S must be
-# refused and change nothing; then the state goes.
+# keys KEY... (as regedit writes them) is taken as "before": the snapshot
+# after the last case, but for the keys that case and this one set; setup /S
+# must be refused and change nothing; then the state goes.
 refusal() {
   local case="$1" program="$2" keys
   shift 2
@@ -135,7 +135,7 @@ refusal busy "$busy"
 step "lenient: what registration only reads, or makes keys below, and an approval no one enforces"
 reg_add 'HKCR\.wav' /ve /d Sound.Recording
 reg_add "$sound" /ve /d 'Wave Sound'
-snapshot "$work/$name-before"
+snapshot_with "$work/$name-after" "$work/$name-before" "$wav" "$recording"
 # KEY_READ | KEY_CREATE_SUB_KEY: no KEY_SET_VALUE.
 hold --deny 64 'HKCR\.wav' --acl 64 "$sound" 'D:P(A;;0x2001D;;;WD)' \
   --acl 64 "$approved" 'D:P(A;;KRKW;;;WD)' --deny 32 "$approved"
@@ -152,19 +152,24 @@ reset
 
 step "longest: .wav's default value is a REG_EXPAND_SZ naming a type of 222 characters"
 reg_add 'HKCR\.wav' /ve /t REG_EXPAND_SZ /d "$longest"
-snapshot "$work/$name-before"
+snapshot_with "$work/$name-after" "$work/$name-before" "$wav" "$recording"
 install "$busy"
 expect 64 'HKCR\.wav' "" "$longest" REG_EXPAND_SZ
 # (Wine's shell shows no handler of a type whose name is that long.)
 expect 64 "HKCR\\$longest\\shellex\\PropertySheetHandlers\\Tolvane" "" "$clsid"
 
 step "busy-uninstall: the QuietUninstallString while another setup holds the mutex"
-snapshot "$work/$name-installed"
+files_of_c() { (cd "$WINEPREFIX/drive_c" && find . | LC_ALL=C sort); }
+files_of_c >"$work/$name-installed.files"
 hold --mutex "$mutex"
 uninstall 2
 release_holders
-snapshot "$work/$name-refused"
-compare "$work/$name-installed" "$work/$name-refused" "the refused uninstall"
+files_of_c >"$work/$name-refused.files"
+changed="$(changes "$work/$name-installed.files" "$work/$name-refused.files")"
+[ -z "$changed" ] || fail "the refused uninstall changed the files of drive C: $changed"
+expect 64 "$arp" DisplayName Tolvane
+expect 64 "HKCR\\CLSID\\$clsid" "" Fennrick
+expect 32 "HKCR\\CLSID\\$clsid" "" Fennrick
 uninstall 0
 restart
 unchanged_by "setup and uninstall"
