@@ -20,7 +20,10 @@ TMessageBoxFunction SetMessageBoxFunction(TMessageBoxFunction function) {
   return previous;
 }
 
-bool WindowStationIsVisible() {
+bool BoxesAreSeen() {
+  DWORD session = 0;
+  if (ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0)
+    return false;
   USEROBJECTFLAGS flags{};
   HWINSTA station = GetProcessWindowStation();
   if (!station ||

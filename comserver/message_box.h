@@ -15,7 +15,8 @@ int ShowMessageBox(HWND owner, const std::string& text, const std::string& capti
 // Passing nullptr restores MessageBoxA.
 TMessageBoxFunction SetMessageBoxFunction(TMessageBoxFunction function);
 
-// Whether the process's window station is one a person sees: a box shown on
-// any other (a service's, a deployment agent's) is never answered. True when
-// the station cannot be asked.
-bool WindowStationIsVisible();
+// Whether a person can see a box the process shows: not in session 0 (where
+// services and deployment agents run, since Vista no one looks), and only on
+// a window station a person sees; a box shown anywhere else is never
+// answered. Each question that cannot be asked counts as seen.
+bool BoxesAreSeen();

@@ -30,20 +30,23 @@ LONG TRegKey::SetString(const std::string& name, const std::wstring& value) cons
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
-std::string TRegKey::ReadString(const std::string& name) const {
+std::wstring TRegKey::ReadString(const std::string& name) const {
+  const std::wstring wideName = FromAnsi(name);
   DWORD size = 0;
-  if (RegQueryValueExA(get(), name.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExW(get(), wideName.c_str(), nullptr, nullptr, nullptr, &size) !=
+          ERROR_SUCCESS ||
       size == 0)
-    return std::string();
-  std::string data(size, '\0');
+    return std::wstring();
+  // An odd size leaves a last byte that is no whole character.
+  std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
   DWORD type = 0;
-  if (RegQueryValueExA(get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
-                       &size) != ERROR_SUCCESS)
+  if (RegQueryValueExW(get(), wideName.c_str(), nullptr, &type,
+                       reinterpret_cast<BYTE*>(&data[0]), &size) != ERROR_SUCCESS)
     throw Exception("Failed to get data for '" + name + "'");
   if (type != REG_SZ && type != REG_EXPAND_SZ)
     throw Exception("Invalid data type for '" + name + "'");
-  data.resize(size);
-  return data.substr(0, data.find('\0'));
+  data.resize(size / sizeof(wchar_t));
+  return data.substr(0, data.find(L'\0'));
 }
 
 LONG TRegKey::Delete(HKEY parent, const std::string& name) {

@@ -1,5 +1,6 @@
 // An owned registry key and the registry operations of the frame and the
-// extension. Names and ANSI text go through the ANSI calls.
+// extension. Names and ANSI text go through the ANSI calls; values are read
+// as stored.
 #pragma once
 
 #include <windows.h>
@@ -28,11 +29,12 @@ public:
   // The same through the UTF-16 call, for text the ANSI code page cannot hold.
   LONG SetString(const std::string& name, const std::wstring& value) const;
 
-  // The text of a value, up to its first NUL; empty when the value is absent
-  // or empty. REG_EXPAND_SZ is taken as stored. Raises Exception "Failed to
-  // get data for '<name>'" when the data cannot be read and "Invalid data type
-  // for '<name>'" when it is not a string.
-  std::string ReadString(const std::string& name) const;
+  // The text of a value as stored (UTF-16, through the UTF-16 call), up to its
+  // first NUL; empty when the value is absent or empty. REG_EXPAND_SZ is taken
+  // as stored. Raises Exception "Failed to get data for '<name>'" when the
+  // data cannot be read and "Invalid data type for '<name>'" when it is not a
+  // string.
+  std::wstring ReadString(const std::string& name) const;
 
   // Deletes parent\name, which must have no subkeys; the registry's result.
   static LONG Delete(HKEY parent, const std::string& name);

@@ -1,5 +1,6 @@
 #include "shell_registration.h"
 
+#include "ansi_text.h"
 #include "exceptions.h"
 #include "message_box.h"
 #include "registration.h"
@@ -18,10 +19,10 @@ const char* const RegistrationFailureText = "Registration of Tolvane shell exten
                                             "You may not have administrator privilegies.";
 const char* const RegistrationFailureCaption = "Registration Failure";
 
-// Only where a person can see it: on a window station no one sees (a service,
-// a deployment agent) the box would wait forever for an answer.
+// Only where a person can see it: elsewhere (a service, a deployment agent)
+// the box would wait forever for an answer.
 void ShowRegistrationFailure() {
-  if (WindowStationIsVisible())
+  if (BoxesAreSeen())
     ShowMessageBox(nullptr, RegistrationFailureText, RegistrationFailureCaption, MB_ICONERROR);
 }
 
@@ -47,11 +48,11 @@ void WriteApproval(const std::string& classId) {
     throw Exception("Failed to set data for '" + classId + "'");
 }
 
-// The text of .wav's default value; empty when there is none.
-std::string WavDefaultValue() {
+// The text of .wav's default value as stored; empty when there is none.
+std::wstring WavDefaultValue() {
   TRegKey key;
   if (key.Open(HKEY_CLASSES_ROOT, ".wav", KEY_READ) != ERROR_SUCCESS)
-    return std::string();
+    return std::wstring();
   return key.ReadString(std::string());
 }
 
@@ -63,7 +64,8 @@ std::string FileTypeNamedBy(const std::string& wavDefault) {
 } // namespace
 
 void UpdateShellRegistration(REFCLSID classId, bool registering) {
-  const std::string wavDefault = WavDefaultValue();
+  const std::wstring storedDefault = WavDefaultValue();
+  const std::string wavDefault = ToAnsi(storedDefault);
   const std::string fileType = FileTypeNamedBy(wavDefault);
   if (!registering) {
     DeleteClassesKey(fileType + HandlerSubkey);
@@ -71,6 +73,10 @@ void UpdateShellRegistration(REFCLSID classId, bool registering) {
   }
   std::string classText;
   try {
+    // The keys go through the ANSI calls: a type name the code page cannot
+    // hold would become another name, which no shell looks up.
+    if (FromAnsi(wavDefault) != storedDefault)
+      throw Exception("The file type of '.wav' is not in the ANSI code page");
     classText = ClassIdToText(classId);
     // A value that names the type already stays exactly as it is, its type
     // (REG_EXPAND_SZ, say) included.

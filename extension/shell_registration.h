@@ -13,5 +13,6 @@ extern DWORD PlatformId;
 // Writes the shell entries of the class, or (unregistering) removes only the
 // handler key of the file type. A failure is reported in a message box; it
 // passes on when the hook itself could not be written, not when only the
-// approval failed.
+// approval failed. A file type name that the ANSI code page cannot hold fails
+// the registration before any shell entry is written.
 void UpdateShellRegistration(REFCLSID classId, bool registering);

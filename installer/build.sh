@@ -2,11 +2,12 @@
 # installer/build.sh [--arm64 ARM64_DLL] [--version VERSION] [--define NAME[=VALUE]]...
 #                    X64_DLL X86_DLL SETUP_EXE
 #   Packs the modules into the setup program with makensis; with --arm64 the
-#   ARM64 one too, which Windows on ARM gets in place of the x64 one. Version,
+#   ARM64 one too, which Windows on ARM gets in place of the x64 one. It also
+#   builds uninstall.exe (installer/launcher) and packs it. Version,
 #   publisher and copyright come from the modules' version resource
 #   (extension/tolvane.rc), and makensis checks that every module carries that
-#   version. With TOLVANE_SIGN_CERT and TOLVANE_SIGN_KEY set, the uninstaller
-#   and the setup program are signed as makensis writes them.
+#   version. With TOLVANE_SIGN_CERT and TOLVANE_SIGN_KEY set, uninstall.exe,
+#   the uninstaller and the setup program are signed.
 #   For tests: --version packs modules that carry another version (a later
 #   one, to try an upgrade); --define passes a define to makensis (see the
 #   head of installer/tolvane.nsi).
@@ -47,9 +48,25 @@ x64="$(realpath "$1")"
 x86="$(realpath "$2")"
 out="$(realpath -m "$3")"
 
+# uninstall.exe (installer/launcher), which setup packs, built here each time.
+launcher_dir="$(mktemp -d)"
+trap 'rm -rf "$launcher_dir"' EXIT
+printf '#define VERSION_COMMAS %s\n#define VERSION_TEXT "%s"\n#define COPYRIGHT "%s"\n' \
+  "${version//./,}" "$version" "$copyright" >"$launcher_dir/launcher_version.h"
+# A 32-bit program, like the uninstaller it starts: the module's own i686
+# toolchain (scripts/toolchain).
+toolchain="$("$root/scripts/toolchain" --print-dir i686)/bin/i686-w64-mingw32"
+"$toolchain-windres" -I "$root/installer/launcher" -I "$launcher_dir" \
+  -O coff -o "$launcher_dir/resources.o" "$root/installer/launcher/uninstall_launcher.rc"
+"$toolchain-clang" -std=c11 -Os -s -municode -mwindows -Wall -Wextra -Werror \
+  -Wl,--no-insert-timestamp -o "$launcher_dir/uninstall.exe" \
+  "$root/installer/launcher/uninstall_launcher.c" "$launcher_dir/resources.o"
+
 defines=(-DVERSION="$version" -DPUBLISHER="$publisher" -DCOPYRIGHT="$copyright"
-         -DX64_DLL="$x64" -DX86_DLL="$x86" -DOUTFILE="$out" "${extra[@]}")
+         -DX64_DLL="$x64" -DX86_DLL="$x86" -DOUTFILE="$out"
+         -DUNINSTALL_LAUNCHER="$launcher_dir/uninstall.exe" "${extra[@]}")
 if [ -n "${TOLVANE_SIGN_CERT:-}" ] && [ -n "${TOLVANE_SIGN_KEY:-}" ]; then
+  "$root/installer/sign.sh" "$launcher_dir/uninstall.exe"
   defines+=(-DSIGN_COMMAND="\"$root/installer/sign.sh\" \"%1\"")
 fi
 mkdir -p "$(dirname "$out")"

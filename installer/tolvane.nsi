@@ -2,7 +2,9 @@
 ; registered with the regsvr32 of its own architecture.
 ;
 ; makensis -DVERSION=1.1.0.0 -DPUBLISHER=... -DCOPYRIGHT=... \
-;          -DX64_DLL=path -DX86_DLL=path -DOUTFILE=path tolvane.nsi
+;          -DX64_DLL=path -DX86_DLL=path -DUNINSTALL_LAUNCHER=path \
+;          -DOUTFILE=path tolvane.nsi
+; (installer/build.sh builds uninstall.exe, installer/launcher, and runs it).
 ; Optional: -DARM64_DLL=path adds the ARM64 module: ARM64 Windows then gets
 ; it in Program Files\Tolvane and the x86 one in Program Files (x86)\Tolvane
 ; (and no x64 module, which its Explorer cannot load).
@@ -11,14 +13,16 @@
 ; a registration after n ms, -DONE_AT_A_TIME_MS=n gives up waiting for
 ; another setup after n ms (both 60 s otherwise); -DTEST_NO_CHECKS skips the
 ; registry checks before registering, to see what happens without them;
+; -DTEST_QUIT_AFTER_REGISTERING ends setup once the modules are registered,
+; as a setup killed then would end; -DTEST_WAIT_BEFORE_X86=FILE (module.nsh);
 ; -DTEST_ARM64_BRANCH makes setup take the ARM64 branch on x64 Windows,
 ; with the x64 module packed as the ARM64 one unless ARM64_DLL names one.
 ;
 ; Setup over an installed Tolvane (any version) updates it in place: the
-; modules are replaced, also while programs hold them, and the record of
-; what the first setup created stays. Unregistering keeps the ".wav" file
-; type, the "shellex" keys and the approval, since other handlers may rely
-; on them; the uninstaller removes exactly those the first setup created,
+; modules are replaced, also while programs hold them, and what it creates
+; joins the record of what setup created. Unregistering keeps the ".wav"
+; file type, the "shellex" keys and the approval, since other handlers may
+; rely on them; the uninstaller removes exactly those that setup created,
 ; when nothing else uses them (installer/include/record.nsh).
 
 Unicode true
@@ -45,6 +49,7 @@ ManifestSupportedOS all
 !insertmacro RequireDefine X64_DLL
 !insertmacro RequireDefine X86_DLL
 !insertmacro RequireDefine OUTFILE
+!insertmacro RequireDefine UNINSTALL_LAUNCHER
 
 ; The version named here must be the one the modules carry.
 !macro CheckModuleVersion FILE
@@ -77,6 +82,7 @@ ManifestSupportedOS all
 !define APPROVED_KEY "${EXTENSIONS_KEY}\Approved"
 
 !addincludedir "${__FILEDIR__}\include"
+!include elevated.nsh
 !include one_at_a_time.nsh
 !include record.nsh
 !include module.nsh
@@ -91,10 +97,9 @@ ManifestSupportedOS all
   !insertmacro ${MACRO} X86
 !macroend
 !insertmacro ForEachModule ModuleVars
-!ifndef TEST_NO_CHECKS
-  !include checks.nsh
-!endif
+!include checks.nsh
 !include pending.nsh
+!include uninstaller.nsh
 !include entry.nsh
 
 Name "${PRODUCT}"
@@ -189,6 +194,7 @@ FunctionEnd
 !insertmacro DefineBoth "un."
 
 !macro CheckSystem
+  ${PluginsInProgramFiles}
   ${IfNot} ${AtLeastWinVista}
     MessageBox MB_ICONSTOP "${PRODUCT} needs Windows Vista or later." /SD IDOK
     SetErrorLevel 1150 ; ERROR_OLD_WIN_VERSION
@@ -232,9 +238,10 @@ Function RollBack
   ; A folder that is the current directory cannot be removed.
   SetOutPath "$TEMP"
   ${If} $Installed = 0
-    ${RecordAfter}
+  ${AndIf} $Recorded = 1
     Call Unregister
     ${RemoveCreated}
+    ${ForgetRecord}
   ${EndIf}
   ; A setup over an installed version registers the old modules again.
   !insertmacro ForEachModule _RestoreModule
@@ -273,8 +280,6 @@ Section "Install"
   ${ReadRecord}
   ${If} $Installed = 1
     DetailPrint "Updating the installed ${PRODUCT} in place."
-  ${Else}
-    ${RecordBefore}
   ${EndIf}
   !ifndef TEST_NO_CHECKS
     ${CheckRegistry} $R0
@@ -282,8 +287,13 @@ Section "Install"
       !insertmacro Fail $R0
     ${EndIf}
   !endif
+  ${ModuleFileType} $R0
+  ${RecordBefore} $R0
 
   !insertmacro ForEachModule _InstallModule
+  !ifdef TEST_QUIT_AFTER_REGISTERING
+    Quit ; tests: where a setup killed during registration stops
+  !endif
 
   ; The module reports success also when it could not hook into the shell.
   ClearErrors
@@ -293,18 +303,15 @@ Section "Install"
   ${OrIf} $R0 != "${CLSID}"
     !insertmacro Fail "The ${PRODUCT} page handler is missing from the registry after registration."
   ${EndIf}
-  ${If} $Installed = 0
-    ${RecordAfter}
-  ${EndIf}
 
   ; Nothing fails from here on.
   StrCpy $R5 0
-  StrCpy $R6 "|$INSTDIR\${UNINSTALLER}|$INSTDIR|"
+  StrCpy $R6 "|$INSTDIR\${UNINSTALLER}|$INSTDIR\${UNINSTALLER_PROGRAM}|$INSTDIR|"
   !insertmacro ForEachModule _Installed
   ; What an uninstall whose restart was declined left to delete then.
   ${CancelPending} $R6
   SetOutPath "$INSTDIR"
-  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+  ${WriteUninstallers}
   ${WriteEntry} $R5
 SectionEnd
 
@@ -314,6 +321,7 @@ SectionEnd
 Function un.onInit
   !insertmacro CheckSystem
   Call un.Folders
+  ${RequireLauncherFolder}
 FunctionEnd
 
 !macro _ModuleThere ARCH
@@ -328,27 +336,7 @@ Section "Uninstall"
 
   ; A folder that is the current directory cannot be removed.
   SetOutPath "$TEMP"
-  ${If} $EXEPATH == "$INSTDIR\${UNINSTALLER}"
-    ; Run in place (_?=) from its folder: NSIS keeps its own file open, so
-    ; the uninstaller and its folder go at the restart.
-    StrCpy $R1 $EXEPATH
-    System::Call 'kernel32::MoveFileExW(w R1, p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
-    SetRebootFlag true
-  ${Else}
-    ; A copy runs this (the QuietUninstallString's, or NSIS's own in a
-    ; ~nsuN.tmp folder) and goes at the next restart. NSIS asks for its
-    ; folder to go before the copy, which leaves the folder: ask once more,
-    ; after.
-    Delete "$INSTDIR\${UNINSTALLER}"
-    ${GetFileName} $EXEDIR $R1
-    StrCpy $R1 $R1 4
-    ${If} $R1 == "~nsu"
-      StrCpy $R1 $EXEDIR
-    ${Else}
-      StrCpy $R1 $EXEPATH
-    ${EndIf}
-    System::Call 'kernel32::MoveFileExW(w R1, p 0, i 4)'
-  ${EndIf}
+  ${SetUninstallerAside}
   ; A program may hold a module until it ends: it goes at the restart, and
   ; so does its folder.
   !insertmacro ForEachModule RemoveModule

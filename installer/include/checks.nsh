@@ -1,39 +1,132 @@
-; checks.nsh: what setup checks before it registers anything. A module whose
-; registration fails halfway shows a message box, which a silent setup would
-; wait on; what the registry would refuse is found here first instead.
+; checks.nsh: the registry states in which registering the module fails, or
+; the page can never show, found before setup changes anything. Every rule
+; below restates what the module does, and this is the one place that does:
+; extension/shell_registration.cpp (the file type, the hook, the approval),
+; comserver/class_factory.cpp and comserver/registration.cpp (the class and
+; the ProgID), comserver/registry_key.cpp (the calls). A change there is a
+; change here. A state refused here is one in which registration fails or
+; the shell never shows the page; every other state registers.
 ;
-;   ${CheckRegistry} OUT   OUT = "" when registration can write what it
-;                          writes, else a sentence saying why not: the file
-;                          type .wav names cannot be a key name (longer than
-;                          255 characters, or a backslash in it), or one of
-;                          the keys cannot be written (HKCR\.wav, the file
-;                          type's handler keys, the ProgID, the class key
-;                          and the approval key in each registry view).
+;   ${ModuleFileType} OUT   the file type the module hooks: .wav's default
+;                           value as stored, or WAV.File where there is none
+;                           or it holds nothing but characters up to the
+;                           blank.
+;   ${CheckRegistry} OUT    OUT = "" when registration can do its work, else
+;                           a sentence saying why it cannot.
+;
+; The module reads .wav's default value (KEY_READ): a value of a type other
+; than text, unless empty, fails the registration. It writes below the file
+; type through the ANSI calls, so the system's ANSI code page must hold the
+; name whole, its longest key path (the name and
+; "\shellex\PropertySheetHandlers\Tolvane", 38 characters) must fit in their
+; 260 characters, and no key name in it may be empty (a backslash at either
+; end, or two in a row).
+;
+; The keys it creates or opens, each with the access it asks for; a key that
+; exists must open with that access, one that does not is made below the
+; deepest key of its path that exists, which must open with
+; KEY_CREATE_SUB_KEY:
+;   HKCR\.wav (only when it sets the default value)   KEY_READ | KEY_WRITE
+;   HKCR\TYPE\shellex, ...\PropertySheetHandlers,
+;     ...\PropertySheetHandlers\Tolvane                KEY_READ | KEY_WRITE
+;   HKCR\PELLMORE.TTolvane, ...\Clsid                  KEY_READ | KEY_WRITE
+;   HKCR\CLSID\{CLSID}, ...\InprocServer32, ...\ProgID
+;     (in the registry view of each module)            KEY_READ | KEY_WRITE
+;   HKLM\...\Shell Extensions, ...\Approved (each view) KEY_ALL_ACCESS
+; The approval alone may fail: the module then shows its box (where someone
+; sees it; setup runs regsvr32 where no one does, module.nsh) and succeeds.
+; The shell consults the approval list only where the policy value
+; EnforceShellExtensionSecurity is set (HKLM or HKCU, POLICY_KEY); only there
+; does an approval that cannot be written refuse setup.
 ;
 ; Needs LogicLib.nsh, x64.nsh and the defines CLSID, PRODUCT, PROGID,
-; DEFAULT_FILE_TYPE, APPROVED_KEY. A key that does not exist yet is checked
-; where it would be created: at the deepest key of its path that exists.
+; DEFAULT_FILE_TYPE, EXTENSIONS_KEY, APPROVED_KEY.
 
 !ifndef CHECKS_NSH
 !define CHECKS_NSH
 
-; _CheckWritable ROOT KEY VIEW: $R0 = "" when the deepest existing key of
-; ROOT\KEY in registry view VIEW (32 or 64) opens for writing, else names it.
-!macro _CheckWritable ROOT KEY VIEW
+!define KEY_READ_WRITE 0x2001F ; KEY_READ | KEY_WRITE
+!define KEY_ALL_ACCESS 0xF003F
+!define KEY_CREATE_SUB_KEY 4
+; 260 characters of the ANSI calls, less "\shellex\PropertySheetHandlers\Tolvane".
+!define FILE_TYPE_LONGEST 222
+!define POLICY_KEY "Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
+!define POLICY_VALUE "EnforceShellExtensionSecurity"
+
+; WavDefault: pushes .wav's default value as stored ("" when there is none);
+; $WavDefaultNotText = 1 when it is neither text nor empty.
+Var WavDefaultNotText
+Function WavDefault
+  Push $0 ; the key, then the text
+  Push $1 ; the value's type
+  Push $2 ; its size
+  Push $3 ; result
+  StrCpy $WavDefaultNotText 0
+  ; KEY_READ; HKCR\.wav is one key in both views.
+  System::Call 'advapi32::RegOpenKeyExW(p 0x80000000, w ".wav", i 0, i 0x20019, *p .r0) i .r3'
+  ${If} $3 = 0
+    System::Call 'advapi32::RegQueryValueExW(p r0, p 0, p 0, *i .r1, p 0, *i .r2) i .r3'
+    System::Call 'advapi32::RegCloseKey(p r0)'
+    ${If} $3 = 0
+    ${AndIf} $2 > 0
+    ${AndIf} $1 <> 1 ; REG_SZ
+    ${AndIf} $1 <> 2 ; REG_EXPAND_SZ
+      StrCpy $WavDefaultNotText 1
+    ${EndIf}
+  ${EndIf}
+  ClearErrors
+  ReadRegStr $0 HKCR ".wav" ""
+  ClearErrors
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+Function ModuleFileType
+  Push $0
+  Push $1
+  Push $2
+  Call WavDefault
+  Pop $0
+  ; Blank: nothing but characters up to the blank (U+0001 to U+0020).
+  StrCpy $1 "${U+1}${U+2}${U+3}${U+4}${U+5}${U+6}${U+7}${U+8}${U+9}${U+A}${U+B}${U+C}${U+D}${U+E}${U+F}${U+10}${U+11}${U+12}${U+13}${U+14}${U+15}${U+16}${U+17}${U+18}${U+19}${U+1A}${U+1B}${U+1C}${U+1D}${U+1E}${U+1F} "
+  System::Call 'shlwapi::StrSpnW(w r0, w r1) i .r1'
+  StrLen $2 $0
+  ${If} $1 = $2
+    StrCpy $0 "${DEFAULT_FILE_TYPE}"
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+!define ModuleFileType "!insertmacro ModuleFileType"
+!macro ModuleFileType OUT
+  Call ModuleFileType
+  Pop ${OUT}
+!macroend
+
+; CheckKey ROOT KEY VIEW ACCESS: $R0 = "" when ROOT\KEY in registry view VIEW
+; (32 or 64) opens with ACCESS or, where it does not exist, its deepest
+; existing key opens with KEY_CREATE_SUB_KEY; else that key's name.
+!macro CheckKey ROOT KEY VIEW ACCESS
   Push "${ROOT}"
   Push "${KEY}"
   Push ${VIEW}
-  Call CheckWritable
+  Push ${ACCESS}
+  Call CheckKey
   Pop $R0
 !macroend
 
-Function CheckWritable
-  Exch $2 ; view
+Function CheckKey
+  Exch $3 ; access
   Exch
-  Exch $1 ; key
+  Exch $2 ; view
   Exch 2
+  Exch $1 ; key
+  Exch 3
   Exch $0 ; root
-  Push $3
   Push $4
   Push $5
   Push $6
@@ -48,29 +141,30 @@ Function CheckWritable
     StrCpy $2 0x200 ; KEY_WOW64_32KEY
   ${EndIf}
   ${Do}
-    IntOp $3 0x20019 | $2 ; KEY_READ
-    System::Call 'advapi32::RegOpenKeyExW(p r6, w r1, i 0, i r3, *p .r4) i .r5'
+    IntOp $4 0x20019 | $2 ; KEY_READ: is it there?
+    System::Call 'advapi32::RegOpenKeyExW(p r6, w r1, i 0, i r4, *p .r4) i .r5'
     ${If} $5 = 0
       System::Call 'advapi32::RegCloseKey(p r4)'
+    ${EndIf}
+    ${If} $5 <> 2 ; ERROR_FILE_NOT_FOUND: there, though perhaps not readable
+    ${OrIf} $1 == ""
       ${Break}
     ${EndIf}
-    ${If} $1 == ""
-      ${Break}
-    ${EndIf}
-    ; The parent key: what comes before the last backslash.
-    StrLen $3 $1
+    ; Not there: made below its parent, what comes before the last backslash.
+    StrCpy $3 ${KEY_CREATE_SUB_KEY}
+    StrLen $4 $1
     ${Do}
-      IntOp $3 $3 - 1
-      ${If} $3 <= 0
-        StrCpy $3 0
+      IntOp $4 $4 - 1
+      ${If} $4 <= 0
+        StrCpy $4 0
         ${Break}
       ${EndIf}
-      StrCpy $4 $1 1 $3
-    ${LoopUntil} $4 == "\"
-    StrCpy $1 $1 $3
+      StrCpy $5 $1 1 $4
+    ${LoopUntil} $5 == "\"
+    StrCpy $1 $1 $4
   ${Loop}
-  IntOp $3 0x20006 | $2 ; KEY_WRITE
-  System::Call 'advapi32::RegOpenKeyExW(p r6, w r1, i 0, i r3, *p .r4) i .r5'
+  IntOp $4 $3 | $2
+  System::Call 'advapi32::RegOpenKeyExW(p r6, w r1, i 0, i r4, *p .r4) i .r5'
   ${If} $5 = 0
     System::Call 'advapi32::RegCloseKey(p r4)'
     StrCpy $0 ""
@@ -86,50 +180,134 @@ Function CheckWritable
   Exch $0
 FunctionEnd
 
+; ApprovalEnforced: pushes 1 where the shell consults the approval list.
+Function ApprovalEnforced
+  Push $0
+  Push $1
+  StrCpy $1 0
+  ${If} ${RunningX64}
+    SetRegView 64
+    ReadRegDWORD $0 HKLM "${POLICY_KEY}" "${POLICY_VALUE}"
+    ${If} $0 <> 0
+      StrCpy $1 1
+    ${EndIf}
+    SetRegView 32
+  ${EndIf}
+  ReadRegDWORD $0 HKLM "${POLICY_KEY}" "${POLICY_VALUE}"
+  ${If} $0 <> 0
+    StrCpy $1 1
+  ${EndIf}
+  ReadRegDWORD $0 HKCU "${POLICY_KEY}" "${POLICY_VALUE}"
+  ${If} $0 <> 0
+    StrCpy $1 1
+  ${EndIf}
+  ClearErrors
+  StrCpy $0 $1
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; FileTypeProblem: takes the file type's name and the default value .wav
+; holds, and leaves "" when the module can write below that name, else a
+; sentence.
+Function FileTypeProblem
+  Exch $1 ; .wav's default value
+  Exch
+  Exch $0 ; the file type
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  StrCpy $2 ""
+  ; The ANSI code page there and back again.
+  System::Call 'kernel32::WideCharToMultiByte(i 0, i 0, w r0, i -1, p 0, i 0, p 0, p 0) i .r3'
+  System::Alloc $3
+  Pop $4
+  System::Call 'kernel32::WideCharToMultiByte(i 0, i 0, w r0, i -1, p r4, i r3, p 0, p 0)'
+  System::Call 'kernel32::MultiByteToWideChar(i 0, i 0, p r4, i -1, w .r3, i ${NSIS_MAX_STRLEN})'
+  System::Free $4
+  StrLen $4 $0
+  ${If} $3 S!= $0
+    StrCpy $2 "The .wav files' type in the registry (HKEY_CLASSES_ROOT\.wav), $\"$1$\", has characters that the system's ANSI code page lacks."
+  ${ElseIf} $4 > ${FILE_TYPE_LONGEST}
+    StrCpy $2 "The .wav files' type in the registry (HKEY_CLASSES_ROOT\.wav) has $4 characters; registration takes ${FILE_TYPE_LONGEST} at most."
+  ${Else}
+    StrCpy $3 $0 1
+    StrCpy $4 $0 "" -1
+    System::Call 'shlwapi::StrStrW(w r0, w "\\") p .r5'
+    ${If} $3 == "\"
+    ${OrIf} $4 == "\"
+    ${OrIf} $5 P<> 0
+      StrCpy $2 "The .wav files' type in the registry (HKEY_CLASSES_ROOT\.wav) is $\"$1$\", in which a registry key name would be empty."
+    ${EndIf}
+  ${EndIf}
+  StrCpy $0 $2
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
 Function CheckRegistry
   Push $R0
   Push $R1
   Push $R2
   Push $R3
-  ; The module keeps the type .wav names, else names its own.
-  ReadRegStr $R1 HKCR ".wav" ""
-  ${If} $R1 == ""
-    StrCpy $R1 "${DEFAULT_FILE_TYPE}"
-  ${EndIf}
-  StrLen $R2 $R1
+  Call WavDefault
+  Pop $R3 ; .wav's default value
+  ${ModuleFileType} $R1
   StrCpy $R0 ""
-  ${If} $R2 > 255
-    StrCpy $R0 "The .wav files' type name in the registry (HKEY_CLASSES_ROOT\.wav) has $R2 characters; a registry key name has at most 255."
+  ${If} $WavDefaultNotText = 1
+    StrCpy $R0 "The .wav files' type in the registry (HKEY_CLASSES_ROOT\.wav) is not text."
   ${Else}
-    ${For} $R3 0 $R2
-      StrCpy $R0 $R1 1 $R3
-      ${If} $R0 == "\"
-        ${Break}
-      ${EndIf}
-    ${Next}
-    ${If} $R0 == "\"
-      StrCpy $R0 "The .wav files' type name in the registry (HKEY_CLASSES_ROOT\.wav) is $\"$R1$\"; a registry key name cannot hold a backslash."
-    ${Else}
-      StrCpy $R0 ""
-    ${EndIf}
+    Push $R1
+    Push $R3
+    Call FileTypeProblem
+    Pop $R0
   ${EndIf}
   ${If} $R0 == ""
     StrCpy $R2 32
     ${If} ${RunningX64}
       StrCpy $R2 64
     ${EndIf}
-    !insertmacro _CheckWritable HKCR ".wav" $R2
-    ${If} $R0 == ""
-      !insertmacro _CheckWritable HKCR "$R1\shellex\PropertySheetHandlers\${PRODUCT}" $R2
+    ; Keys that both registry views share.
+    ${If} $R3 S!= $R1
+      !insertmacro CheckKey HKCR ".wav" $R2 ${KEY_READ_WRITE}
     ${EndIf}
     ${If} $R0 == ""
-      !insertmacro _CheckWritable HKCR "${PROGID}\Clsid" $R2
+      !insertmacro CheckKey HKCR "$R1\shellex" $R2 ${KEY_READ_WRITE}
     ${EndIf}
+    ${If} $R0 == ""
+      !insertmacro CheckKey HKCR "$R1\shellex\PropertySheetHandlers" $R2 ${KEY_READ_WRITE}
+    ${EndIf}
+    ${If} $R0 == ""
+      !insertmacro CheckKey HKCR "$R1\shellex\PropertySheetHandlers\${PRODUCT}" $R2 ${KEY_READ_WRITE}
+    ${EndIf}
+    ${If} $R0 == ""
+      !insertmacro CheckKey HKCR "${PROGID}" $R2 ${KEY_READ_WRITE}
+    ${EndIf}
+    ${If} $R0 == ""
+      !insertmacro CheckKey HKCR "${PROGID}\Clsid" $R2 ${KEY_READ_WRITE}
+    ${EndIf}
+    Call ApprovalEnforced
+    Pop $R3
     ; The class and the approval exist once per view.
     ${DoWhile} $R0 == ""
-      !insertmacro _CheckWritable HKCR "CLSID\${CLSID}\InprocServer32" $R2
+      !insertmacro CheckKey HKCR "CLSID\${CLSID}" $R2 ${KEY_READ_WRITE}
       ${If} $R0 == ""
-        !insertmacro _CheckWritable HKLM "${APPROVED_KEY}" $R2
+        !insertmacro CheckKey HKCR "CLSID\${CLSID}\InprocServer32" $R2 ${KEY_READ_WRITE}
+      ${EndIf}
+      ${If} $R0 == ""
+        !insertmacro CheckKey HKCR "CLSID\${CLSID}\ProgID" $R2 ${KEY_READ_WRITE}
+      ${EndIf}
+      ${If} $R0 == ""
+      ${AndIf} $R3 = 1
+        !insertmacro CheckKey HKLM "${EXTENSIONS_KEY}" $R2 ${KEY_ALL_ACCESS}
+        ${If} $R0 == ""
+          !insertmacro CheckKey HKLM "${APPROVED_KEY}" $R2 ${KEY_ALL_ACCESS}
+        ${EndIf}
       ${EndIf}
       ${If} $R0 != ""
       ${OrIf} $R2 = 32

@@ -1,8 +1,8 @@
 ; entry.nsh: the Programs and Features entry.
 ;
 ;   ${WriteEntry} SIZE  setup: writes the entry of this version (or updates
-;                       the one there), with the record of what the first
-;                       setup created (record.nsh), in the 64-bit registry
+;                       the one there) beside the record of what setup
+;                       created (record.nsh), in the 64-bit registry
 ;                       view wherever there is one. SIZE: the bytes of the
 ;                       modules installed (not of an old one left to the
 ;                       restart); the uninstaller in $INSTDIR is added.
@@ -10,14 +10,9 @@
 ; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, record.nsh and the defines
 ; PRODUCT, VERSION, PUBLISHER, ARP_KEY, UNINSTALLER.
 ;
-; The QuietUninstallString returns when the uninstall is done, with its exit
-; code (0, or 3010 when a restart finishes it). NSIS's uninstaller started
-; plainly hands over to a temporary copy of itself and returns at once; run
-; in place (_?=) it is waited for but cannot remove itself, since it keeps
-; its own file open. So cmd, which is not in the folder, copies it to a new
-; name in %TEMP% and waits for that copy, run with _?= (which takes the rest
-; of the command line, blanks included); the copy removes the folder and
-; leaves itself to the next restart, as NSIS's own copy does.
+; Both uninstall strings start uninstall.exe, which runs the uninstaller in
+; place and returns when it is done, with its exit code (0, or 3010 when a
+; restart finishes it): uninstaller.nsh.
 
 !ifndef ENTRY_NSH
 !define ENTRY_NSH
@@ -27,7 +22,7 @@ Function WriteEntry
   Push $R0
   Push $R2
   Push $R3
-  ${GetSize} "$INSTDIR" "/M=${UNINSTALLER} /S=0B /G=0" $R0 $R2 $R3
+  ${GetSize} "$INSTDIR" "/M=uninstall.* /S=0B /G=0" $R0 $R2 $R3
   IntOp $R1 $R1 + $R0
   IntOp $R1 $R1 / 1024
   ${If} ${RunningX64}
@@ -42,9 +37,7 @@ Function WriteEntry
   WriteRegDWORD HKLM "${ARP_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${ARP_KEY}" "NoRepair" 1
   WriteRegStr HKLM "${ARP_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
-  WriteRegStr HKLM "${ARP_KEY}" "QuietUninstallString" \
-    '"$WINDIR\System32\cmd.exe" /d /v:on /s /c "set "uninstaller=%TEMP%\${PRODUCT}-uninstall-!RANDOM!.exe"&& copy /b /y "$INSTDIR\${UNINSTALLER}" "!uninstaller!" >nul && start "" /wait "!uninstaller!" /S _?=$INSTDIR"'
-  ${WriteRecord}
+  WriteRegStr HKLM "${ARP_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
   SetRegView 32
   Pop $R3
   Pop $R2

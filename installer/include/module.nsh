@@ -17,23 +17,28 @@
 ;   ${ReleaseAside} ARCH         setup, once all went well: deletes the old
 ;                                module moved aside, or, while a program
 ;                                still holds it, at the next restart.
-;   ${RestoreModule} ARCH        setup's roll-back: deletes the new module
-;                                and puts the old one back under its name;
-;                                REREGISTER 1 registers that one again.
+;   ${RestoreModule} ARCH REREGISTER  setup's roll-back: deletes the new
+;                                module (moves it aside to go at the restart
+;                                while a program holds it) and puts the old
+;                                one back under its name; REREGISTER 1
+;                                registers that one again.
 ;   ${RegisterModule} ARCH FLAGS regsvr32 /s FLAGS of the module, ended after
 ;                                REGISTER_TIMEOUT_MS (60 s): $R0 = its exit
 ;                                code, "timeout" or "not started".
 ;   ${UnregisterModule} ARCH     setup and uninstaller: regsvr32 /u of a
 ;                                module registered; where that fails, its
 ;                                class key goes without it and $R1 = 1.
-;   ${RemoveModule} ARCH         uninstaller: deletes the module and its
-;                                folder, at the restart while in use.
+;   ${RemoveModule} ARCH         uninstaller: deletes the module, the old
+;                                ones moved aside and its folder, each at the
+;                                restart while in use.
 ;   ${ModuleSize} ARCH OUT       adds the module's size in bytes to OUT.
 ;   ${ModulePaths} ARCH OUT      appends "<module>|<folder>|" to OUT.
 ;
 ; A new architecture is its settings below, a folder in Dir<ARCH>, a
 ; <ARCH>_DLL define and a line in the caller's list of architectures.
-; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh and the defines MODULE, CLSID.
+; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, elevated.nsh and the defines
+; MODULE, CLSID. For tests, TEST_WAIT_BEFORE_<ARCH>=FILE makes setup wait
+; until FILE exists before it writes that architecture's module.
 
 !ifndef MODULE_NSH
 !define MODULE_NSH
@@ -75,8 +80,10 @@
 !macroend
 
 ; RunTimed: takes a command line from the stack and leaves its exit code,
-; "timeout" or "not started" there. A registration that waits on a message
-; box no one can see would otherwise hold setup for good.
+; "timeout" or "not started" there. The program runs on a window station no
+; one sees (elevated.nsh), where the module shows no box: setup says in its
+; own words what failed, and a silent setup never waits on a box. A
+; registration that hangs all the same is ended after REGISTER_TIMEOUT_MS.
 !macro _ModuleDefineRunTimed PREFIX
 Function ${PREFIX}RunTimed
   Exch $0
@@ -84,9 +91,16 @@ Function ${PREFIX}RunTimed
   Push $2
   Push $3
   Push $4
+  Push $5
+  ${UnseenDesktop} $5
+  ${If} $5 != ""
+    System::Call '*(&w64 r5) p .r5' ; its name, for STARTUPINFOW.lpDesktop
+  ${Else}
+    StrCpy $5 0 ; the caller's
+  ${EndIf}
   System::Alloc 68 ; STARTUPINFOW of a 32-bit process, zeroed
   Pop $1
-  System::Call '*$1(i 68)'
+  System::Call '*$1(i 68, p 0, p r5)'
   System::Alloc 16 ; PROCESS_INFORMATION
   Pop $2
   System::Call 'kernel32::CreateProcessW(p 0, w r0, p 0, p 0, i 0, i 0, p 0, p 0, p r1, p r2) i .r3'
@@ -108,6 +122,10 @@ Function ${PREFIX}RunTimed
   ${EndIf}
   System::Free $1
   System::Free $2
+  ${If} $5 P<> 0
+    System::Free $5
+  ${EndIf}
+  Pop $5
   Pop $4
   Pop $3
   Pop $2
@@ -191,6 +209,12 @@ FunctionEnd
       StrCpy $Aside${ARCH} ""
       StrCpy $R0 "The ${MODULE_${ARCH}_NAME} $Dir${ARCH}\${MODULE} could not be renamed to make room for the new one."
     ${Else}
+      !ifdef TEST_WAIT_BEFORE_${ARCH}
+        ; Tests: programs may load the modules placed so far.
+        ${DoUntil} ${FileExists} "${TEST_WAIT_BEFORE_${ARCH}}"
+          Sleep 100
+        ${Loop}
+      !endif
       ClearErrors
       File "/oname=${MODULE}" "${${ARCH}_DLL}"
       ${If} ${Errors}
@@ -230,9 +254,30 @@ FunctionEnd
 !macro RestoreModule ARCH REREGISTER
   ${If} $Placed${ARCH} = 1
     Delete "$Dir${ARCH}\${MODULE}"
+    ; A program may hold the new module already: it moves aside and goes at
+    ; the restart.
+    ${If} ${FileExists} "$Dir${ARCH}\${MODULE}"
+      Push $0
+      Push "$Dir${ARCH}"
+      Call PutAside
+      Pop $0
+      ${If} $0 != "?"
+        DetailPrint "$0 is in use: it will be deleted when Windows restarts."
+        System::Call 'kernel32::MoveFileExW(w r0, p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
+      ${EndIf}
+      Pop $0
+    ${EndIf}
   ${EndIf}
   ${If} $Aside${ARCH} != ""
+    ClearErrors
     Rename "$Aside${ARCH}" "$Dir${ARCH}\${MODULE}"
+    ${If} ${Errors}
+      ; The new module stays, held where it is: the old one goes.
+      Push $0
+      StrCpy $0 "$Aside${ARCH}"
+      System::Call 'kernel32::MoveFileExW(w r0, p 0, i 4)'
+      Pop $0
+    ${EndIf}
     !if ${REREGISTER} = 1
       ${RegisterModule} ${ARCH} ""
     !endif
@@ -243,9 +288,9 @@ FunctionEnd
 !macro RemoveModule ARCH
   ${If} $Dir${ARCH} != ""
     Delete /REBOOTOK "$Dir${ARCH}\${MODULE}"
-    ; Old modules a setup moved aside while they were in use are already
-    ; left to the restart; those no longer in use go now.
-    Delete "$Dir${ARCH}\${MODULE}.*.old"
+    ; Old modules a setup moved aside: those still in use go at the restart,
+    ; before their folder.
+    Delete /REBOOTOK "$Dir${ARCH}\${MODULE}.*.old"
     RMDir /REBOOTOK "$Dir${ARCH}"
   ${EndIf}
 !macroend

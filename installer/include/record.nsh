@@ -1,29 +1,39 @@
-; record.nsh: the record of what the first setup created among the entries
-; that unregistering keeps (the ".wav" key and default value, the file
-; type's keys, the approval and its keys in each view), and the removal of
-; exactly that.
+; record.nsh: the record of what setup created among the entries that
+; unregistering keeps (.wav's key and default value, the keys of each file
+; type the module hooked, the approval and its keys in each view), kept in
+; the Programs and Features entry's key, and the removal of exactly that.
 ;
-;   ${RecordBefore}    setup, before the first registration on this system:
-;                      notes which of those entries exist already.
-;   ${RecordAfter}     setup, after registering (or a failed attempt): sets
-;                      $Created (CREATED_* bits) and $FileType from what
-;                      registration added.
-;   ${ReadRecord}      setup and uninstaller: loads $Created, $FileType and
-;                      .wav's former default value from the Programs and
-;                      Features entry; $Installed = 1 when there is one.
-;   ${WriteRecord}     setup, with the entry's view set: stores them there.
-;   ${RemoveCreated}   setup's roll-back and the uninstaller: removes what
-;                      $Created names, where nothing else uses it.
+;   ${ReadRecord}     setup and uninstaller: $Installed = 1 when the entry is
+;                     there (its DisplayName); loads $Created, $FileType and
+;                     .wav's former default value.
+;   ${RecordBefore} TYPE
+;                     setup, once the checks passed and before anything is
+;                     registered: adds to the record what registration is
+;                     about to create, whatever of it does not exist now
+;                     (the keys of the file type TYPE, .wav's key and default
+;                     value, the approval and its keys), and writes it at
+;                     once. A setup that is killed, or loses power, leaves the
+;                     record to the next setup and the uninstaller; a setup
+;                     over an installed Tolvane adds what it creates (below
+;                     another file type, say, after another program took .wav
+;                     over). $Recorded = 1 from then on.
+;   ${RemoveCreated}  setup's roll-back and the uninstaller: removes what the
+;                     record names, where nothing else uses it: for each file
+;                     type recorded, our handler and the keys setup created.
+;   ${ForgetRecord}   setup's roll-back when nothing was installed before.
 ;
-; Needs LogicLib.nsh, x64.nsh and the defines CLSID, PRODUCT, PROGID,
-; DEFAULT_FILE_TYPE, ARP_KEY, EXTENSIONS_KEY, APPROVED_KEY. A setup over an
-; installed Tolvane keeps the record of the first one: what the user had
-; before it must stay when the last uninstall comes.
+; The entry's values: TolvaneCreated (CREATED_* bits: those of .wav and the
+; approval, and those of the file type TolvaneFileType, the one hooked
+; first), TolvaneWavDefaultBefore (.wav's default value before setup set it,
+; when it had one) and, for each file type hooked later, "TolvaneCreated
+; TYPE" (the bits of CREATED_TYPE_BITS).
+;
+; Needs LogicLib.nsh, x64.nsh and the defines CLSID, PRODUCT,
+; DEFAULT_FILE_TYPE, ARP_KEY, EXTENSIONS_KEY, APPROVED_KEY.
 
 !ifndef RECORD_NSH
 !define RECORD_NSH
 
-; Bits of the entry's private value TolvaneCreated.
 !define CREATED_WAV_KEY 1
 !define CREATED_WAV_DEFAULT 2
 !define CREATED_TYPE_KEY 4
@@ -38,20 +48,15 @@
 ; Registration gives these keys an empty default value, also when they exist.
 !define CREATED_SHELLEX_DEFAULT 2048
 !define CREATED_HANDLERS_DEFAULT 4096
-; Every bit but CREATED_WAV_DEFAULT, which is not told by existence alone.
-!define CREATED_BY_EXISTENCE 0x1FFD
+!define CREATED_TYPE_BITS 0x181C
+!define RECORD_TYPE_PREFIX "TolvaneCreated "
 
-Var Installed    ; 1: an entry of an installed Tolvane was found
-Var Created      ; CREATED_* bits
-Var Existed      ; the same bits for what was there before registration
-Var FileType     ; the file type .wav names once the module is registered
+Var Installed        ; 1: an entry of an installed Tolvane was found
+Var Recorded         ; 1: this setup has written what it is about to create
+Var Created          ; CREATED_* bits
+Var FileType         ; the file type hooked first
 Var WavDefaultBefore
 Var HadWavDefault
-; Key existence before registration, for the type .wav named then (Named*)
-; and for the type registration writes when it names none (Default*).
-Var NamedType
-Var NamedTypeKeys
-Var DefaultTypeKeys
 
 ; KeyState ROOT KEY OUT: OUT = 0 when the key is missing, 1 when it is there
 ; and holds nothing but an empty default value, 2 otherwise.
@@ -89,29 +94,29 @@ Var DefaultTypeKeys
   Pop $R9
 !macroend
 
-; KeyExists ROOT KEY BIT: sets BIT in $R8 when the key is there.
-!macro KeyExists ROOT KEY BIT
+; Missing ROOT KEY BIT: sets BIT in $R8 when the key is not there.
+!macro Missing ROOT KEY BIT
   !insertmacro KeyState ${ROOT} "${KEY}" $R7
-  ${If} $R7 <> 0
+  ${If} $R7 = 0
     IntOp $R8 $R8 | ${BIT}
   ${EndIf}
 !macroend
 
-; DefaultExists ROOT KEY BIT: sets BIT in $R8 when the key has a default
+; MissingDefault ROOT KEY BIT: sets BIT in $R8 when the key has no default
 ; value.
-!macro DefaultExists ROOT KEY BIT
+!macro MissingDefault ROOT KEY BIT
   ClearErrors
   ReadRegStr $R7 ${ROOT} "${KEY}" ""
-  ${IfNot} ${Errors}
+  ${If} ${Errors}
     IntOp $R8 $R8 | ${BIT}
   ${EndIf}
   ClearErrors
 !macroend
 
-; RemoveDefaultIfCreated ROOT KEY BIT: the empty default value registration
-; gave a key that stays.
-!macro RemoveDefaultIfCreated ROOT KEY BIT
-  IntOp $R7 $Created & ${BIT}
+; RemoveDefaultIfCreated ROOT KEY BITS BIT: the empty default value
+; registration gave a key that stays.
+!macro RemoveDefaultIfCreated ROOT KEY BITS BIT
+  IntOp $R7 ${BITS} & ${BIT}
   ${If} $R7 <> 0
     ClearErrors
     ReadRegStr $R7 ${ROOT} "${KEY}" ""
@@ -123,9 +128,9 @@ Var DefaultTypeKeys
   ${EndIf}
 !macroend
 
-; RemoveIfCreatedAndEmpty ROOT KEY BIT
-!macro RemoveIfCreatedAndEmpty ROOT KEY BIT
-  IntOp $R7 $Created & ${BIT}
+; RemoveIfCreatedAndEmpty ROOT KEY BITS BIT
+!macro RemoveIfCreatedAndEmpty ROOT KEY BITS BIT
+  IntOp $R7 ${BITS} & ${BIT}
   ${If} $R7 <> 0
     !insertmacro KeyState ${ROOT} "${KEY}" $R7
     ${If} $R7 = 1
@@ -140,8 +145,8 @@ Var DefaultTypeKeys
   ${If} $R7 <> 0
     DeleteRegValue HKLM "${APPROVED_KEY}" "${CLSID}"
   ${EndIf}
-  !insertmacro RemoveIfCreatedAndEmpty HKLM "${APPROVED_KEY}" ${CREATED_APPROVED_KEY}
-  !insertmacro RemoveIfCreatedAndEmpty HKLM "${EXTENSIONS_KEY}" ${CREATED_EXTENSIONS_KEY}
+  !insertmacro RemoveIfCreatedAndEmpty HKLM "${APPROVED_KEY}" $Created ${CREATED_APPROVED_KEY}
+  !insertmacro RemoveIfCreatedAndEmpty HKLM "${EXTENSIONS_KEY}" $Created ${CREATED_EXTENSIONS_KEY}
 !macroend
 
 ; The view of the entry: the 64-bit one wherever there is one.
@@ -156,6 +161,7 @@ Function ${PREFIX}ReadRecord
   Push $R0
   !insertmacro _RecordEntryView
   StrCpy $Installed 0
+  StrCpy $Recorded 0
   ClearErrors
   ReadRegStr $R0 HKLM "${ARP_KEY}" "DisplayName"
   ${IfNot} ${Errors}
@@ -179,31 +185,69 @@ Function ${PREFIX}ReadRecord
   Pop $R0
 FunctionEnd
 
-; What unregistration keeps and setup created: the handler's keys, the .wav
-; default value and key, the approval in both views.
+; RemoveType: takes a file type and its CREATED_* bits from the stack.
+Function ${PREFIX}RemoveType
+  Exch $R8 ; bits
+  Exch
+  Exch $R6 ; type
+  Push $R7
+  ; Unregistration takes the handler from the type .wav names then, which
+  ; need not be this one.
+  ReadRegStr $R7 HKCR "$R6\shellex\PropertySheetHandlers\${PRODUCT}" ""
+  ${If} $R7 == "${CLSID}"
+    DeleteRegKey HKCR "$R6\shellex\PropertySheetHandlers\${PRODUCT}"
+  ${EndIf}
+  !insertmacro RemoveIfCreatedAndEmpty HKCR "$R6\shellex\PropertySheetHandlers" $R8 ${CREATED_HANDLERS_KEY}
+  !insertmacro RemoveDefaultIfCreated HKCR "$R6\shellex\PropertySheetHandlers" $R8 ${CREATED_HANDLERS_DEFAULT}
+  !insertmacro RemoveIfCreatedAndEmpty HKCR "$R6\shellex" $R8 ${CREATED_SHELLEX_KEY}
+  !insertmacro RemoveDefaultIfCreated HKCR "$R6\shellex" $R8 ${CREATED_SHELLEX_DEFAULT}
+  !insertmacro RemoveIfCreatedAndEmpty HKCR "$R6" $R8 ${CREATED_TYPE_KEY}
+  ClearErrors
+  Pop $R7
+  Pop $R6
+  Pop $R8
+FunctionEnd
+
 Function ${PREFIX}RemoveCreated
+  Push $R5
+  Push $R6
   Push $R7
   Push $R8
   ${If} $FileType != ""
-    ; Unregistration takes the handler from the type .wav names then, which
-    ; need not be the one named at setup.
-    ReadRegStr $R8 HKCR "$FileType\shellex\PropertySheetHandlers\${PRODUCT}" ""
-    ${If} $R8 == "${CLSID}"
-      DeleteRegKey HKCR "$FileType\shellex\PropertySheetHandlers\${PRODUCT}"
-    ${EndIf}
-    !insertmacro RemoveIfCreatedAndEmpty HKCR "$FileType\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_KEY}
-    !insertmacro RemoveDefaultIfCreated HKCR "$FileType\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_DEFAULT}
-    !insertmacro RemoveIfCreatedAndEmpty HKCR "$FileType\shellex" ${CREATED_SHELLEX_KEY}
-    !insertmacro RemoveDefaultIfCreated HKCR "$FileType\shellex" ${CREATED_SHELLEX_DEFAULT}
-    !insertmacro RemoveIfCreatedAndEmpty HKCR "$FileType" ${CREATED_TYPE_KEY}
+    Push $FileType
+    IntOp $R8 $Created & ${CREATED_TYPE_BITS}
+    Push $R8
+    Call ${PREFIX}RemoveType
   ${EndIf}
-  ; The .wav default value only while it still names the type set here.
+  ; The types hooked later, one "TolvaneCreated TYPE" value each.
+  StrCpy $R5 0
+  ${Do}
+    !insertmacro _RecordEntryView
+    ClearErrors
+    EnumRegValue $R6 HKLM "${ARP_KEY}" $R5
+    ${If} ${Errors}
+    ${OrIf} $R6 == ""
+      ${Break}
+    ${EndIf}
+    ReadRegDWORD $R8 HKLM "${ARP_KEY}" $R6
+    SetRegView 32
+    StrCpy $R7 $R6 15
+    ${If} $R7 S== "${RECORD_TYPE_PREFIX}"
+      StrCpy $R6 $R6 "" 15
+      Push $R6
+      Push $R8
+      Call ${PREFIX}RemoveType
+    ${EndIf}
+    IntOp $R5 $R5 + 1
+  ${Loop}
+  SetRegView 32
+  ; .wav's default value only while it still names the type set here.
   IntOp $R7 $Created & ${CREATED_WAV_DEFAULT}
   ${If} $R7 <> 0
     ClearErrors
     ReadRegStr $R8 HKCR ".wav" ""
     ${IfNot} ${Errors}
-    ${AndIf} $R8 S== $FileType
+    ${AndIf} $R8 S== "${DEFAULT_FILE_TYPE}"
       ${If} $HadWavDefault = 1
         WriteRegStr HKCR ".wav" "" $WavDefaultBefore
       ${Else}
@@ -211,7 +255,7 @@ Function ${PREFIX}RemoveCreated
       ${EndIf}
     ${EndIf}
   ${EndIf}
-  !insertmacro RemoveIfCreatedAndEmpty HKCR ".wav" ${CREATED_WAV_KEY}
+  !insertmacro RemoveIfCreatedAndEmpty HKCR ".wav" $Created ${CREATED_WAV_KEY}
   ${If} ${RunningX64}
     SetRegView 64
     !insertmacro RemoveApproval ${CREATED_APPROVAL_64} ${CREATED_APPROVED_KEY_64} ${CREATED_EXTENSIONS_KEY_64}
@@ -221,119 +265,108 @@ Function ${PREFIX}RemoveCreated
   ClearErrors
   Pop $R8
   Pop $R7
+  Pop $R6
+  Pop $R5
 FunctionEnd
 !macroend
 !insertmacro _RecordDefineBoth ""
 !insertmacro _RecordDefineBoth "un."
 
-Function RecordBefore
-  Push $R7
-  Push $R8
-  ClearErrors
-  ReadRegStr $WavDefaultBefore HKCR ".wav" ""
-  ${If} ${Errors}
-    StrCpy $HadWavDefault 0
-  ${Else}
-    StrCpy $HadWavDefault 1
-  ${EndIf}
-  ; The module keeps a type that .wav names, else writes its own.
-  StrCpy $NamedType $WavDefaultBefore
-  StrCpy $NamedTypeKeys 0
-  ${If} $NamedType != ""
-    StrCpy $R8 0
-    !insertmacro KeyExists HKCR "$NamedType" ${CREATED_TYPE_KEY}
-    !insertmacro KeyExists HKCR "$NamedType\shellex" ${CREATED_SHELLEX_KEY}
-    !insertmacro KeyExists HKCR "$NamedType\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_KEY}
-    !insertmacro DefaultExists HKCR "$NamedType\shellex" ${CREATED_SHELLEX_DEFAULT}
-    !insertmacro DefaultExists HKCR "$NamedType\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_DEFAULT}
-    StrCpy $NamedTypeKeys $R8
-  ${EndIf}
-  StrCpy $R8 0
-  !insertmacro KeyExists HKCR "${DEFAULT_FILE_TYPE}" ${CREATED_TYPE_KEY}
-  !insertmacro KeyExists HKCR "${DEFAULT_FILE_TYPE}\shellex" ${CREATED_SHELLEX_KEY}
-  !insertmacro KeyExists HKCR "${DEFAULT_FILE_TYPE}\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_KEY}
-  !insertmacro DefaultExists HKCR "${DEFAULT_FILE_TYPE}\shellex" ${CREATED_SHELLEX_DEFAULT}
-  !insertmacro DefaultExists HKCR "${DEFAULT_FILE_TYPE}\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_DEFAULT}
-  StrCpy $DefaultTypeKeys $R8
-
-  StrCpy $R8 0
-  !insertmacro KeyExists HKCR ".wav" ${CREATED_WAV_KEY}
-  ${If} ${RunningX64}
-    SetRegView 64
-    !insertmacro KeyExists HKLM "${EXTENSIONS_KEY}" ${CREATED_EXTENSIONS_KEY_64}
-    !insertmacro KeyExists HKLM "${APPROVED_KEY}" ${CREATED_APPROVED_KEY_64}
-    ClearErrors
-    ReadRegStr $R7 HKLM "${APPROVED_KEY}" "${CLSID}"
-    ${IfNot} ${Errors}
-      IntOp $R8 $R8 | ${CREATED_APPROVAL_64}
-    ${EndIf}
-  ${EndIf}
-  SetRegView 32
-  !insertmacro KeyExists HKLM "${EXTENSIONS_KEY}" ${CREATED_EXTENSIONS_KEY_32}
-  !insertmacro KeyExists HKLM "${APPROVED_KEY}" ${CREATED_APPROVED_KEY_32}
+; RecordApproval: the approval and its keys in the current view, into $R8.
+!macro RecordApproval CREATED_APPROVAL CREATED_APPROVED_KEY CREATED_EXTENSIONS_KEY
+  !insertmacro Missing HKLM "${EXTENSIONS_KEY}" ${CREATED_EXTENSIONS_KEY}
+  !insertmacro Missing HKLM "${APPROVED_KEY}" ${CREATED_APPROVED_KEY}
   ClearErrors
   ReadRegStr $R7 HKLM "${APPROVED_KEY}" "${CLSID}"
-  ${IfNot} ${Errors}
-    IntOp $R8 $R8 | ${CREATED_APPROVAL_32}
-  ${EndIf}
-  StrCpy $Existed $R8
-  ClearErrors
-  Pop $R8
-  Pop $R7
-FunctionEnd
-
-Function RecordAfter
-  Push $R7
-  ClearErrors
-  ReadRegStr $FileType HKCR ".wav" ""
   ${If} ${Errors}
-    StrCpy $FileType ""
+    IntOp $R8 $R8 | ${CREATED_APPROVAL}
   ${EndIf}
-  ; The keys of whichever type registration used. An unexpected type counts
-  ; as having existed, so that nothing of it is removed.
-  IntOp $R7 ${CREATED_TYPE_KEY} | ${CREATED_SHELLEX_KEY}
-  IntOp $R7 $R7 | ${CREATED_HANDLERS_KEY}
-  IntOp $R7 $R7 | ${CREATED_SHELLEX_DEFAULT}
-  IntOp $R7 $R7 | ${CREATED_HANDLERS_DEFAULT}
-  ${If} $NamedType != ""
-  ${AndIf} $FileType == $NamedType
-    StrCpy $R7 $NamedTypeKeys
-  ${ElseIf} $FileType == "${DEFAULT_FILE_TYPE}"
-    StrCpy $R7 $DefaultTypeKeys
+!macroend
+
+Function RecordBefore
+  Exch $R6 ; the file type the module hooks
+  Push $R5
+  Push $R7
+  Push $R8
+  Push $R9
+  StrCpy $R8 0
+  !insertmacro Missing HKCR ".wav" ${CREATED_WAV_KEY}
+  ; The module sets .wav's default value where it names no type.
+  ClearErrors
+  ReadRegStr $R9 HKCR ".wav" ""
+  StrCpy $R5 1
+  ${If} ${Errors}
+    StrCpy $R5 0
   ${EndIf}
-  IntOp $R7 $R7 | $Existed
-  IntOp $R7 $R7 ~
-  IntOp $Created $R7 & ${CREATED_BY_EXISTENCE}
-  ; .wav's default value was set when it was missing or changed.
-  ${If} $FileType != ""
-    ${If} $HadWavDefault = 0
-    ${OrIf} $FileType S!= $WavDefaultBefore
-      IntOp $Created $Created | ${CREATED_WAV_DEFAULT}
+  ${If} $R9 S!= $R6
+    IntOp $R7 $Created & ${CREATED_WAV_DEFAULT}
+    ${If} $R7 = 0
+      IntOp $R8 $R8 | ${CREATED_WAV_DEFAULT}
+      StrCpy $WavDefaultBefore $R9
+      StrCpy $HadWavDefault $R5
     ${EndIf}
   ${EndIf}
   ClearErrors
-  Pop $R7
-FunctionEnd
+  ${If} ${RunningX64}
+    SetRegView 64
+    !insertmacro RecordApproval ${CREATED_APPROVAL_64} ${CREATED_APPROVED_KEY_64} ${CREATED_EXTENSIONS_KEY_64}
+  ${EndIf}
+  SetRegView 32
+  !insertmacro RecordApproval ${CREATED_APPROVAL_32} ${CREATED_APPROVED_KEY_32} ${CREATED_EXTENSIONS_KEY_32}
+  IntOp $Created $Created | $R8
 
-Function WriteRecord
+  StrCpy $R8 0
+  !insertmacro Missing HKCR "$R6" ${CREATED_TYPE_KEY}
+  !insertmacro Missing HKCR "$R6\shellex" ${CREATED_SHELLEX_KEY}
+  !insertmacro Missing HKCR "$R6\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_KEY}
+  !insertmacro MissingDefault HKCR "$R6\shellex" ${CREATED_SHELLEX_DEFAULT}
+  !insertmacro MissingDefault HKCR "$R6\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_DEFAULT}
+  ${If} $FileType == ""
+    StrCpy $FileType $R6
+  ${EndIf}
+
+  !insertmacro _RecordEntryView
+  ; Key names do not tell case apart.
+  ${If} $R6 == $FileType
+    IntOp $Created $Created | $R8
+  ${Else}
+    ClearErrors
+    ReadRegDWORD $R5 HKLM "${ARP_KEY}" "${RECORD_TYPE_PREFIX}$R6"
+    ${If} ${Errors}
+      StrCpy $R5 0
+    ${EndIf}
+    IntOp $R5 $R5 | $R8
+    WriteRegDWORD HKLM "${ARP_KEY}" "${RECORD_TYPE_PREFIX}$R6" $R5
+  ${EndIf}
   WriteRegDWORD HKLM "${ARP_KEY}" "TolvaneCreated" $Created
   WriteRegStr HKLM "${ARP_KEY}" "TolvaneFileType" $FileType
   ${If} $HadWavDefault = 1
     WriteRegStr HKLM "${ARP_KEY}" "TolvaneWavDefaultBefore" $WavDefaultBefore
   ${EndIf}
+  SetRegView 32
+  StrCpy $Recorded 1
+  ClearErrors
+  Pop $R9
+  Pop $R8
+  Pop $R7
+  Pop $R5
+  Pop $R6
+FunctionEnd
+
+Function ForgetRecord
+  !insertmacro _RecordEntryView
+  DeleteRegKey HKLM "${ARP_KEY}"
+  SetRegView 32
 FunctionEnd
 
 !define RecordBefore "!insertmacro RecordBefore"
-!macro RecordBefore
+!macro RecordBefore TYPE
+  Push "${TYPE}"
   Call RecordBefore
 !macroend
-!define RecordAfter "!insertmacro RecordAfter"
-!macro RecordAfter
-  Call RecordAfter
-!macroend
-!define WriteRecord "!insertmacro WriteRecord"
-!macro WriteRecord
-  Call WriteRecord
+!define ForgetRecord "!insertmacro ForgetRecord"
+!macro ForgetRecord
+  Call ForgetRecord
 !macroend
 !define ReadRecord "!insertmacro ReadRecord"
 !macro ReadRecord

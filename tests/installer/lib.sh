@@ -23,6 +23,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 source "$root/scripts/fixed-layout"
 
 unset DISPLAY
+# Wine reads arguments as UTF-8 and gives the prefix a Western ANSI code page.
+export LANG=C.UTF-8
 # The Wine settings, wine64_path and wineprefix_make; the prefixes are ours.
 source "$root/scripts/wineprefix"
 source "$root/tools/shell/session.sh"
@@ -65,6 +67,21 @@ publisher="$(resource_string CompanyName)"
 
 reg_add() { timeout 30 wine reg add "$@" /f >/dev/null 2>&1 || fail "reg add $* failed"; }
 
+# unix_path C:\PATH: the file of the prefix's drive C (winepath -u cuts long
+# paths of files that do not exist yet).
+unix_path() {
+  local rest="${1#[Cc]:\\}"
+  echo "$WINEPREFIX/drive_c/${rest//\\//}"
+}
+
+# temp_is C:\PATH: %TEMP% and %TMP% of the programs started from now on (the
+# folder is made).
+temp_is() {
+  mkdir -p "$(unix_path "$1")"
+  reg_add 'HKCU\Environment' /v TEMP /d "$1"
+  reg_add 'HKCU\Environment' /v TMP /d "$1"
+}
+
 # The page, as in the registration end-to-end test.
 sample='C:\Sound samples\Sample Song.wav'
 
@@ -104,8 +121,8 @@ hold_page() {
   fail "$1-bit shell: the page to hold did not appear: $(head -3 "$output")"
 }
 
-# hold ARGS...: tests/installer/hold.c holds a mutex or denies writing keys
-# until release_holders.
+# hold ARGS...: tests/installer/hold.c holds a mutex or changes keys' access
+# lists until release_holders, which gives them back.
 hold() {
   local until="$work/release-$name-hold-${#holders[@]}" output i
   output="$until.txt"
@@ -121,11 +138,15 @@ hold() {
   fail "hold $*: $(cat "$output")"
 }
 
-# release_holders: what hold_page and hold hold goes, and the programs end.
+# release_holders: what hold_page and hold hold goes, and the programs end;
+# each must end well (hold.c: every access list it changed is back).
 release_holders() {
-  local until pid
+  local until pid i=0
   for until in "${holders[@]}"; do touch "$until"; done
-  for pid in "${holder_pids[@]}"; do wait "$pid"; done
+  for pid in "${holder_pids[@]}"; do
+    wait "$pid" || fail "a holder ended with $?: $(cat "${holders[$i]}.txt" "$work/hold-$name-"*.txt 2>/dev/null | tail -3)"
+    i=$((i + 1))
+  done
   holders=()
   holder_pids=()
 }
@@ -137,6 +158,16 @@ noise='\[HKEY_LOCAL_MACHINE\\(Hardware|System\\CurrentControlSet\\(Control\\(Cla
 # What is never noise.
 ours='\\Classes|\.wav|CLSID|Shell Extensions|Uninstall|Tolvane|PELLMORE|WAV\.File|Sound\.Recording'
 
+# registry_lines REG OUT: a regedit export as the lines of a snapshot.
+registry_lines() {
+  iconv -f UTF-16LE -t UTF-8 "$1" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//' |
+    awk '/\\$/ { line = line substr($0, 1, length($0) - 1); next }
+         { $0 = line $0; line = "" }
+         /^\[/ { key = $0; print key; next }
+         /^$/ { next }
+         { print key "\t" $0 }' | LC_ALL=C sort >"$2"
+}
+
 # snapshot DIR: the whole registry, both views (the 64-bit export holds the
 # 32-bit view below its Wow6432Node keys), a line per value with its key in
 # front; and the list of the files of drive C.
@@ -146,12 +177,37 @@ snapshot() {
   rm -f "$dir/registry.reg"
   timeout 60 "$wine64" regedit /E "$(winepath -w "$dir/registry.reg")" >/dev/null 2>&1
   [ -s "$dir/registry.reg" ] || { fail "regedit exported nothing"; return; }
-  iconv -f UTF-16LE -t UTF-8 "$dir/registry.reg" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//' |
-    awk '/\\$/ { line = line substr($0, 1, length($0) - 1); next }
-         { $0 = line $0; line = "" }
-         /^\[/ { key = $0; print key; next }
-         /^$/ { next }
-         { print key "\t" $0 }' | LC_ALL=C sort >"$dir/registry.txt"
+  registry_lines "$dir/registry.reg" "$dir/registry.txt"
+  (cd "$WINEPREFIX/drive_c" && find . | LC_ALL=C sort) >"$dir/files.txt"
+}
+
+# snapshot_with BASE DIR KEY...: what snapshot DIR would give, taken after
+# the snapshot BASE when only the keys KEY... (as regedit writes them,
+# HKEY_LOCAL_MACHINE\...) and what is below them have changed since: BASE's
+# lines of those keys give way to an export of each, which takes a tenth of
+# the time the whole registry's takes.
+snapshot_with() {
+  local base="$1" dir="$2" key pattern="" export
+  shift 2
+  mkdir -p "$dir"
+  export="$dir/key.reg"
+  for key in "$@"; do
+    pattern+="${pattern:+|}$(sed 's/[][\\.^$*+?(){}|]/\\&/g' <<<"$key")"
+  done
+  if [ -n "$pattern" ]; then
+    grep -avE "^\[($pattern)[]\\]" "$base/registry.txt" >"$dir/registry.all"
+  else
+    cp "$base/registry.txt" "$dir/registry.all"
+  fi
+  for key in "$@"; do
+    rm -f "$export"
+    timeout 60 "$wine64" regedit /E "$(winepath -w "$export")" "$key" >/dev/null 2>&1
+    [ -s "$export" ] || continue
+    registry_lines "$export" "$dir/key.txt"
+    grep -a "^\\[" "$dir/key.txt" >>"$dir/registry.all"
+  done
+  LC_ALL=C sort "$dir/registry.all" >"$dir/registry.txt"
+  rm -f "$dir/registry.all" "$dir/key.txt" "$export"
   (cd "$WINEPREFIX/drive_c" && find . | LC_ALL=C sort) >"$dir/files.txt"
 }
 
@@ -183,13 +239,17 @@ unchanged_by() {
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 seconds() { printf '%d.%02d' $(($1 / 1000)) $(($1 % 1000 / 10)); }
 
-# new_prefix NAME: a copy of the fresh template prefix, with the sample WAV.
+# new_prefix NAME: a copy of the fresh template prefix, with the sample WAV,
+# and its Wine server, which runs until done_with_prefix: a cold start of
+# Wine costs a second, and a server waits seconds before it ends. Restart
+# operations wait for restart (wineboot -r), as on Windows.
 new_prefix() {
   name="$1"
   export WINEPREFIX="$work/$name"
   rm -rf "$WINEPREFIX"
   cp -a "$work/template" "$WINEPREFIX"
   "$root/scripts/sample-wav" "$WINEPREFIX/drive_c/Sound samples/Sample Song.wav" 2
+  wineserver -p
 }
 
 # done_with_prefix: Wine ends there, and the prefix goes when all passed.
@@ -227,7 +287,7 @@ check_modules() {
 check_installed() {
   local type="$1" installed="${2:-$version}" kind
   [ -d "$WINEPREFIX/drive_c/Program Files/Tolvane" ] || fail "no folder $dir64"
-  [ "$(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL uninstall.exe " ] ||
+  [ "$(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL uninstall.bin uninstall.exe " ] ||
     fail "$dir64 holds: $(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')"
   [ "$(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL " ] ||
     fail "$dir32 holds: $(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')"
@@ -246,10 +306,12 @@ check_installed() {
   expect 64 "$arp" NoModify 0x1 REG_DWORD
   expect 64 "$arp" NoRepair 0x1 REG_DWORD
   expect 64 "$arp" UninstallString "\"$uninstaller\""
-  expect 64 "$arp" QuietUninstallString "\"C:\\windows\\System32\\cmd.exe\" /d /v:on /s /c \"set \"uninstaller=%TEMP%\\Tolvane-uninstall-!RANDOM!.exe\"&& copy /b /y \"$uninstaller\" \"!uninstaller!\" >nul && start \"\" /wait \"!uninstaller!\" /S _?=$dir64\""
+  expect 64 "$arp" QuietUninstallString "\"$uninstaller\" /S"
   expect_no_key 32 "$arp"
-  kind="$(pe_kind "$WINEPREFIX/drive_c/Program Files/Tolvane/uninstall.exe")"
-  [ "$kind" = "PE32 i386 EXE" ] || fail "the uninstaller is a $kind"
+  for file in uninstall.exe uninstall.bin; do
+    kind="$(pe_kind "$WINEPREFIX/drive_c/Program Files/Tolvane/$file")"
+    [ "$kind" = "PE32 i386 EXE" ] || fail "$file is a $kind"
+  done
   # In KiB, the files of both folders.
   size="$(value 64 "$arp" EstimatedSize | sed -n 's/^REG_DWORD\t0x//p')"
   local bytes
@@ -271,13 +333,50 @@ check_uninstalled() {
   expect_no_key 64 'HKCR\PELLMORE.TTolvane'
 }
 
-# install [SETUP]: setup /S (by default DIST_DIR's), timed; it must exit 0.
+# install [SETUP]: setup /S (by default DIST_DIR's), timed; it must exit 0
+# and load nothing from a place a user may write (check_loaded).
 install() {
-  local start end
+  local start end trace="$work/install-$name.trace"
   start="$(now_ms)"
-  timeout 60 wine "${1:-$setup}" /S </dev/null || fail "setup /S failed ($?)"
+  WINEDEBUG=-all,+loaddll timeout 60 wine "${1:-$setup}" /S </dev/null 2>"$trace" || fail "setup /S failed ($?)"
   end="$(now_ms)"
   echo "time: setup /S ($name) took $(seconds $((end - start))) s"
+  check_loaded "$trace" "setup /S" "$(winepath -w "${1:-$setup}")"
+  loaded "$trace" | grep -qiE '^C:\\Program Files \(x86\)\\ns[^\\]*\.tmp\\System\.dll$' ||
+    fail "setup /S: NSIS's System plug-in was not loaded from a folder of Program Files"
+}
+
+# loaded TRACE: the programs and modules Wine's +loaddll trace TRACE names,
+# one Windows path a line (the trace writes a backslash twice and other
+# characters than ASCII as four hexadecimal digits after one).
+loaded() {
+  grep -a 'trace:loaddll:build_module Loaded L"' "$1" | sed 's/.*Loaded L"\(.*\)" at .*/\1/' |
+    perl -CO -pe 's/\\(\\|[0-9a-fA-F]{4})/$1 eq "\\" ? "\\" : chr(hex $1)/ge' | sort -u
+}
+
+# check_loaded TRACE WHAT [OWN [gone]]: every program and module in TRACE
+# but OWN (the setup program itself) comes from Program Files or the Windows
+# folder (not its Temp), or from a folder uninstall.exe made for the
+# uninstaller with an access list of its own: SYSTEM and Administrators,
+# which Wine gives Unix mode 750 (a folder of default security has 755); with
+# "gone", that folder must be gone already instead.
+check_loaded() {
+  local path folder unix mode
+  while IFS= read -r path; do
+    [ "$path" = "${3:-}" ] && continue
+    case "${path,,}" in
+      'c:\windows\temp\'*) ;;
+      'c:\windows\'* | 'c:\program files\'* | 'c:\program files (x86)\'*) continue ;;
+    esac
+    folder="${path%\\*}"
+    unix="$(winepath -u "$folder" 2>/dev/null)"
+    mode="$(stat -c %a "$unix" 2>/dev/null)"
+    if [[ "${folder##*\\}" =~ ^Tolvane-uninstall-[0-9]+\.tmp$ ]]; then
+      [ "${4:-}" = gone ] && [ -z "$mode" ] && continue
+      [ "${4:-}" != gone ] && [ "$mode" = 750 ] && continue
+    fi
+    fail "$2: $path was loaded from a folder others may write (mode ${mode:-gone})"
+  done < <(loaded "$1")
 }
 
 # refused SETUP WHAT: setup /S exits 2 within a minute and changes nothing.
@@ -293,38 +392,45 @@ refused() {
 
 # uninstall CODE: runs the entry's QuietUninstallString as a deployment tool
 # does, and at the moment it returns checks that its exit code is CODE (read
-# inside Wine: a Unix exit status keeps the low byte of 3010 alone) and that
-# no uninstaller runs any more; then waits for Wine to go idle.
+# inside Wine: a Unix exit status keeps the low byte of 3010 alone), that no
+# uninstaller runs any more, that nothing it ran or loaded came from a place
+# others may write and, unless CODE is 2 (refused), that Tolvane is gone.
 uninstall() {
   local command start returned code
   command="$(value 64 "$arp" QuietUninstallString | sed -n 's/^REG_SZ\t//p')"
   [ -n "$command" ] || { fail "no QuietUninstallString"; return; }
   # A batch file keeps the command line as it is (wine quotes arguments).
-  printf '@%s\r\n@echo %%ERRORLEVEL%%>"%s"\r\n' "$command" "$(winepath -w "$work/uninstall-$name.code")" \
+  # (The redirection first: "echo 2>file" would redirect the standard error.)
+  printf '@%s\r\n@>"%s" echo %%ERRORLEVEL%%\r\n' "$command" "$(winepath -w "$work/uninstall-$name.code")" \
     >"$work/uninstall-$name.bat"
   rm -f "$work/uninstall-$name.code"
   start="$(now_ms)"
   # Its Unix exit status is the low byte of the exit code: 3010 gives 194.
-  timeout 60 wine cmd /c "$(winepath -w "$work/uninstall-$name.bat")" </dev/null
+  WINEDEBUG=-all,+loaddll timeout 60 wine cmd /c "$(winepath -w "$work/uninstall-$name.bat")" </dev/null \
+    2>"$work/uninstall-$name.trace"
   [ $? = 124 ] && fail "the QuietUninstallString did not return within a minute"
   returned="$(now_ms)"
+  # Refused, uninstall.exe has removed its folder already.
+  check_loaded "$work/uninstall-$name.trace" "the QuietUninstallString" "" "$([ "$1" = 2 ] && echo gone)"
+  # The uninstaller ran from uninstall.exe's folder, not in place.
+  loaded "$work/uninstall-$name.trace" | grep -qE '\\Tolvane-uninstall-[0-9]+\.tmp\\uninstall\.bin$' ||
+    fail "the uninstaller did not run from a folder uninstall.exe made: $(loaded "$work/uninstall-$name.trace" | grep -i uninstall)"
   uninstaller_running && fail "the QuietUninstallString returned while the uninstaller still runs"
   code="$(tr -d '\r\n ' <"$work/uninstall-$name.code" 2>/dev/null)"
   [ "$code" = "$1" ] || fail "the QuietUninstallString exits with '$code', expected $1"
-  [ -e "$WINEPREFIX/drive_c/Program Files/Tolvane/uninstall.exe" ] && fail "the uninstaller is still in $dir64"
-  check_uninstalled
-  echo "time: uninstall ($name) returned after $(seconds $((returned - start))) s with $code"
-  # Programs that hold the page keep Wine running.
-  if [ "${#holders[@]}" = 0 ]; then
-    timeout 60 wineserver -w || fail "Wine did not go idle within a minute"
+  if [ "$1" != 2 ]; then
+    [ -e "$WINEPREFIX/drive_c/Program Files/Tolvane/uninstall.exe" ] && fail "the uninstaller is still in $dir64"
+    check_uninstalled
   fi
+  echo "time: uninstall ($name) returned after $(seconds $((returned - start))) s with $code"
 }
 
-# uninstaller_running: a process of this prefix runs the uninstaller or a
-# temporary copy of it. (The pattern does not match its own command line.)
+# uninstaller_running: a process of this prefix runs uninstall.exe, the
+# uninstaller or a copy of it. (The pattern does not match its own command
+# line.)
 uninstaller_running() {
   local file
-  for file in $(grep -laiE '(Un_?[A-Z]?|uninstall(-[0-9]+)?)[.]exe' /proc/[0-9]*/cmdline 2>/dev/null); do
+  for file in $(grep -laiE '(Un|uninstall)[.](exe|bin)' /proc/[0-9]*/cmdline 2>/dev/null); do
     tr '\0' '\n' <"${file%/cmdline}/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
   return 1
@@ -333,17 +439,32 @@ uninstaller_running() {
 # restart: Wine's restart, which carries out deletions left for it.
 restart() {
   DISPLAY= timeout 60 wineboot -r >/dev/null 2>&1 || fail "wineboot -r failed"
-  timeout 60 wineserver -w || fail "Wine did not go idle after its restart"
 }
 
 # setup_variant NAME [build.sh options] X64_DLL X86_DLL: a setup program
-# built for a test, in WORK_DIR/setup-NAME/setup.exe.
+# built for a test, in WORK_DIR/setup-NAME/setup.exe, in the background
+# while the test goes on, until variants_built.
+variant_pids=()
+variant_dirs=()
 setup_variant() {
   local variant="$work/setup-$1"
   shift
   mkdir -p "$variant"
-  "$root/installer/build.sh" "$@" "$variant/setup.exe" 2>"$variant/makensis.log" ||
-    { cat "$variant/makensis.log"; fail "makensis failed for $variant"; }
+  rm -f "$variant/setup.exe"
+  "$root/installer/build.sh" "$@" "$variant/setup.exe" 2>"$variant/makensis.log" &
+  variant_pids+=($!)
+  variant_dirs+=("$variant")
+}
+
+# variants_built: the setup programs of setup_variant are there.
+variants_built() {
+  local i
+  for i in "${!variant_pids[@]}"; do
+    wait "${variant_pids[$i]}" ||
+      { cat "${variant_dirs[$i]}/makensis.log"; fail "makensis failed for ${variant_dirs[$i]}"; }
+  done
+  variant_pids=()
+  variant_dirs=()
 }
 
 # with_version IN OUT VERSION: the module IN with another version of the
@@ -369,7 +490,8 @@ step "fresh 64-bit prefix"
 wineprefix_make "$work/template" win64 null
 hold_exe="$work/hold.exe"
 if [ ! "$hold_exe" -nt "$root/tests/installer/hold.c" ]; then
-  x86_64-w64-mingw32-gcc -O2 -Wall -o "$hold_exe" "$root/tests/installer/hold.c" || fail "hold.c does not build"
+  "$("$root/scripts/toolchain" --print-dir x86_64)/bin/x86_64-w64-mingw32-clang" -O2 -Wall \
+    -o "$hold_exe" "$root/tests/installer/hold.c" || fail "hold.c does not build"
 fi
 
 # finish: the closing lines of a test script.

@@ -1,69 +1,175 @@
 #!/usr/bin/env bash
 # refusals.sh DIST_DIR SHELL64.EXE SHELL32.EXE WORK_DIR
 #
-# Registry states and moments in which setup /S cannot do its work: each
-# setup exits 2 within a minute and leaves the registry and the files as
-# they were. One 64-bit Wine prefix under WORK_DIR (see lib.sh) takes them
-# in turn; each state goes again after its case, Wine's server with it
-# (which forgets key access lists):
-#   long-type      .wav names a file type of 300 characters (no key name)
-#   denied-wav     HKCR\.wav cannot be written
-#   denied-64      the approval key cannot be written, in the 64-bit view
-#   denied-32      the same in the 32-bit view
-#   hung           HKCR\.wav cannot be written and setup does not check it
-#                  first (a build without the checks, registrations ended
-#                  after 5 s): the module waits on its message box, setup
-#                  ends regsvr32 and rolls back
-#   busy           another setup holds the mutex (a build that waits 3 s)
-# and one that works:
-#   expand         .wav's default value is a REG_EXPAND_SZ naming the file
-#                  type: it stays so through setup and uninstall.
+# The registry states that setup's checks (installer/include/checks.nsh)
+# refuse and those they pass, in one 64-bit Wine prefix under WORK_DIR (see
+# lib.sh) and its one Wine server: hold.c gives each key its own access list
+# back when it is released, and each state goes after its case. Each refused setup /S exits 2 within a minute and leaves the registry
+# and the files as they were:
+#   long-type       .wav names a file type of 223 characters (its handler
+#                   key's path would pass the 260 characters of the calls)
+#   ansi-type       .wav names a type the ANSI code page lacks (Cyrillic and
+#                   Greek under a Western code page)
+#   not-text        .wav's default value is a REG_DWORD
+#   empty-name      .wav names "Sound\\Recording": a key name would be empty
+#   denied-wav      .wav names no type and cannot be written
+#   denied-type     .wav names Sound.Recording, whose key denies making keys
+#   enforced-64     the shell consults the approval list (the machine's
+#                   policy EnforceShellExtensionSecurity) and the 64-bit
+#                   approval key lets one write but not change its access
+#                   list, which KEY_ALL_ACCESS asks for
+#   enforced-32     the same by the user's policy, the 32-bit key read-only
+#   unchecked-ansi  a build without the checks (registrations ended after
+#                   5 s), ansi-type: the module fails before it writes a key
+#                   under any type name, without a box (setup runs it on a
+#                   window station no one sees), and setup rolls back at once
+#   busy            another setup holds the mutex (a build that waits 3 s)
+# and states setup passes, in which it installs, the page appears and the
+# uninstall leaves all as it was:
+#   lenient         .wav names Sound.Recording and cannot be written; the
+#                   type's key lets one make keys below it but set no value;
+#                   both approval keys refuse what the module asks, and no
+#                   policy enforces the list: no approval, and no wait
+#   longest         .wav's default value is a REG_EXPAND_SZ naming a type of
+#                   222 characters (the 3 s build): it stays so through setup
+#                   and uninstall; before that uninstall,
+#   busy-uninstall  the QuietUninstallString while another setup holds the
+#                   mutex exits 2, changes no file (it leaves no folder of
+#                   uninstall.exe behind), and the entry and the classes stay
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-setup_variant hung --define TEST_NO_CHECKS --define REGISTER_TIMEOUT_MS=5000 "$x64_dll" "$x86_dll"
+setup_variant unchecked --define TEST_NO_CHECKS --define REGISTER_TIMEOUT_MS=5000 "$x64_dll" "$x86_dll"
 setup_variant busy --define ONE_AT_A_TIME_MS=3000 "$x64_dll" "$x86_dll"
+unchecked="$work/setup-unchecked/setup.exe"
+busy="$work/setup-busy/setup.exe"
 
-# refusal CASE SETUP: the state that the commands before it set is taken
-# as "before"; setup /S must be refused and change nothing; then the state
-# goes.
-refusal() {
-  step "$1"
-  snapshot "$work/$name-before"
-  refused "$2" "after setup refused in $1"
+ansi_type=$'\u0417\u0432\u0443\u043a-\u0389\u03c7\u03bf\u03c2.WAV'
+longest="$(printf 'L%.0s' {1..222})"
+sound='HKCR\Sound.Recording'
+policy='Software\Microsoft\Windows\CurrentVersion\Policies\Explorer'
+
+# reset: the state a case set goes, with the holders (and so the access
+# lists they changed), in one regedit run.
+reset() {
   release_holders
-  wineserver -k 2>/dev/null
-  timeout 30 wine reg delete 'HKCR\.wav' /f >/dev/null 2>&1
+  local file="$work/reset.reg" key
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    for key in 'HKEY_CLASSES_ROOT\.wav' 'HKEY_CLASSES_ROOT\Sound.Recording'; do
+      printf '[-%s]\r\n\r\n' "$key"
+    done
+    for key in "HKEY_LOCAL_MACHINE\\$policy" "HKEY_LOCAL_MACHINE\\${policy/Software/Software\\Wow6432Node}" \
+               "HKEY_CURRENT_USER\\$policy"; do
+      printf '[%s]\r\n"EnforceShellExtensionSecurity"=-\r\n\r\n' "$key"
+    done
+  } | iconv -f UTF-8 -t UTF-16 >"$file"
+  timeout 30 "$wine64" regedit /S "$(winepath -w "$file")" >/dev/null 2>&1 || fail "regedit could not reset the registry"
+}
+
+# refusal CASE SETUP KEY...: the state that the commands before it set in the
+# keys KEY... (as regedit writes them) is taken as "before": the snapshot
+# after the last case, but for the keys that case and this one set; setup /S
+# must be refused and change nothing; then the state goes.
+refusal() {
+  local case="$1" program="$2" keys
+  shift 2
+  step "$case"
+  mapfile -t keys < <(printf '%s\n' "${last_keys[@]}" "$@" | grep -v '^$' | sort -u)
+  snapshot_with "$work/$name-after" "$work/$name-before" "${keys[@]}"
+  refused "$program" "after setup refused in $case"
+  reset
+  last_keys=("$@")
 }
 
 new_prefix refusals
-reg_add 'HKCR\.wav' /ve /d "$(printf 'L%.0s' {1..300})"
-refusal long-type "$setup"
+# The state reset leaves is the fresh one, policy keys included.
+reset
+snapshot "$work/$name-after"
+user="$(grep -aom1 '^\[HKEY_USERS\\S-1-5-21-[^]\\]*' "$work/$name-after/registry.txt" | tr -d '[')"
+wav='HKEY_LOCAL_MACHINE\Software\Classes\.wav'
+recording='HKEY_LOCAL_MACHINE\Software\Classes\Sound.Recording'
+machine_policy="HKEY_LOCAL_MACHINE\\$policy"
+# (Wine shares this key between the registry views.)
+machine_policy32="HKEY_LOCAL_MACHINE\\${policy/Software/Software\\Wow6432Node}"
+user_policy="$user\\$policy"
+last_keys=()
+
+reg_add 'HKCR\.wav' /ve /d "$(printf 'L%.0s' {1..223})"
+refusal long-type "$setup" "$wav"
+
+reg_add 'HKCR\.wav' /ve /d "$ansi_type"
+refusal ansi-type "$setup" "$wav"
+
+reg_add 'HKCR\.wav' /ve /t REG_DWORD /d 7
+refusal not-text "$setup" "$wav"
+
+reg_add 'HKCR\.wav' /ve /d 'Sound\\Recording'
+refusal empty-name "$setup" "$wav"
 
 reg_add 'HKCR\.wav' /v 'Content Type' /d audio/wav
 hold --deny 64 'HKCR\.wav'
-refusal denied-wav "$setup"
+refusal denied-wav "$setup" "$wav"
 
-hold --deny 64 "$approved"
-refusal denied-64 "$setup"
+reg_add 'HKCR\.wav' /ve /d Sound.Recording
+reg_add "$sound" /ve /d 'Wave Sound'
+hold --deny 64 "$sound"
+refusal denied-type "$setup" "$wav" "$recording"
 
+reg_add "HKLM\\$policy" /v EnforceShellExtensionSecurity /t REG_DWORD /d 1 /reg:64
+# KEY_READ | KEY_WRITE, which lacks WRITE_DAC, WRITE_OWNER and DELETE.
+hold --acl 64 "$approved" 'D:P(A;;KRKW;;;WD)'
+refusal enforced-64 "$setup" "$machine_policy" "$machine_policy32"
+
+reg_add "HKCU\\$policy" /v EnforceShellExtensionSecurity /t REG_DWORD /d 1
 hold --deny 32 "$approved"
-refusal denied-32 "$setup"
+refusal enforced-32 "$setup" "$user_policy"
 
-reg_add 'HKCR\.wav' /v 'Content Type' /d audio/wav
-hold --deny 64 'HKCR\.wav'
-refusal hung "$work/setup-hung/setup.exe"
+variants_built
+reg_add 'HKCR\.wav' /ve /d "$ansi_type"
+refusal unchecked-ansi "$unchecked" "$wav"
 
 hold --mutex "$mutex"
-refusal busy "$work/setup-busy/setup.exe"
+refusal busy "$busy"
 
-step "expand: .wav's default value is a REG_EXPAND_SZ naming WAV.File"
-name=expand
-reg_add 'HKCR\.wav' /ve /t REG_EXPAND_SZ /d WAV.File
-snapshot "$work/$name-before"
+step "lenient: what registration only reads, or makes keys below, and an approval no one enforces"
+reg_add 'HKCR\.wav' /ve /d Sound.Recording
+reg_add "$sound" /ve /d 'Wave Sound'
+snapshot_with "$work/$name-after" "$work/$name-before" "$wav" "$recording"
+# KEY_READ | KEY_CREATE_SUB_KEY: no KEY_SET_VALUE.
+hold --deny 64 'HKCR\.wav' --acl 64 "$sound" 'D:P(A;;0x2001D;;;WD)' \
+  --acl 64 "$approved" 'D:P(A;;KRKW;;;WD)' --deny 32 "$approved"
 install
-expect 64 'HKCR\.wav' "" WAV.File REG_EXPAND_SZ
+expect 64 "$sound\\shellex\\PropertySheetHandlers\\Tolvane" "" "$clsid"
+expect_no_value 64 "$approved" "$clsid"
+expect_no_value 32 "$approved" "$clsid"
 check_page "$shell64" 64
+release_holders
+uninstall 0
+restart
+unchanged_by "setup and uninstall"
+reset
+
+step "longest: .wav's default value is a REG_EXPAND_SZ naming a type of 222 characters"
+reg_add 'HKCR\.wav' /ve /t REG_EXPAND_SZ /d "$longest"
+snapshot_with "$work/$name-after" "$work/$name-before" "$wav" "$recording"
+install "$busy"
+expect 64 'HKCR\.wav' "" "$longest" REG_EXPAND_SZ
+# (Wine's shell shows no handler of a type whose name is that long.)
+expect 64 "HKCR\\$longest\\shellex\\PropertySheetHandlers\\Tolvane" "" "$clsid"
+
+step "busy-uninstall: the QuietUninstallString while another setup holds the mutex"
+files_of_c() { (cd "$WINEPREFIX/drive_c" && find . | LC_ALL=C sort); }
+files_of_c >"$work/$name-installed.files"
+hold --mutex "$mutex"
+uninstall 2
+release_holders
+files_of_c >"$work/$name-refused.files"
+changed="$(changes "$work/$name-installed.files" "$work/$name-refused.files")"
+[ -z "$changed" ] || fail "the refused uninstall changed the files of drive C: $changed"
+expect 64 "$arp" DisplayName Tolvane
+expect 64 "HKCR\\CLSID\\$clsid" "" Fennrick
+expect 32 "HKCR\\CLSID\\$clsid" "" Fennrick
 uninstall 0
 restart
 unchanged_by "setup and uninstall"

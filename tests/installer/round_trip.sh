@@ -11,19 +11,25 @@
 #             architecture; the Add/Remove Programs entry; the Information
 #             page in the 64-bit and in the 32-bit shell (SHELL64.EXE and
 #             SHELL32.EXE are the two builds of shell_properties); the
-#             entry's QuietUninstallString, done when it returns; after
-#             Wine's restart (which deletes the uninstaller's temporary copy)
-#             the registry of both views and the files of drive C are as
-#             before setup.
+#             entry's QuietUninstallString, done when it returns, while
+#             folders and files that a user made first in %TEMP% under the
+#             names uninstalls use or used wait there: they stay as they
+#             were, and the uninstaller runs from a new folder; after Wine's
+#             restart (which deletes uninstall.exe and its folder) the
+#             registry of both views and the files of drive C are as before
+#             setup.
 #   existing  .wav already names a file type with another property sheet
-#             handler: the same round trip leaves the type, its handler and
-#             .wav's value as they were.
+#             handler, and %TEMP% holds blanks, "!", "^", "%" and Cyrillic:
+#             the same round trip leaves the type, its handler and .wav's
+#             value as they were.
 #   arm64     a setup built to take its ARM64 branch on x64 Windows (the
 #             x64 module standing in for the ARM64 one): the ARM64 module in
 #             Program Files\Tolvane, the x86 one in Program Files (x86), both
-#             registered; the QuietUninstallString; all as before after the
-#             restart.
-# Prints how long setup and the uninstaller take.
+#             registered; the QuietUninstallString with a %TEMP% of 245
+#             characters; all as before after the restart.
+# Every setup and uninstall loads nothing from a place others may write
+# (lib.sh: install, uninstall). Prints how long setup and the uninstaller
+# take.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -49,13 +55,21 @@ setup_variant arm64 --define TEST_ARM64_BRANCH "$x64_dll" "$x86_dll"
 
 # -- A fresh system ----------------------------------------------------------
 new_prefix fresh
-step "$name: before setup"
+step "$name: before setup; a user's files in %TEMP% under uninstallers' names"
+temp="$WINEPREFIX/drive_c/users/$(whoami)/Temp"
+mkdir -p "$temp/Tolvane-uninstall-1.tmp" "$temp/./~nsu1.tmp"
+for decoy in Tolvane-uninstall-1.tmp/uninstall.bin Tolvane-uninstall-1.tmp/uninstall.exe \
+             ./~nsu1.tmp/Un.exe Tolvane-uninstall-2590.exe; do
+  echo "a user's $decoy" >"$temp/$decoy"
+done
+(cd "$temp" && sha256sum Tolvane-uninstall-1.tmp/* ./~nsu1.tmp/* Tolvane-uninstall-2590.exe) >"$work/decoys.sha"
 check_no_page "$shell64" 64
 check_no_page "$shell32" 32
 expect_no_key 64 'HKCR\.wav'
 snapshot "$work/$name-before"
 
 step "$name: a setup whose 32-bit module does not register"
+variants_built
 refused "$work/setup-broken/setup.exe" "after the failed setup"
 
 step "$name: two setups /S at once, while another one holds the mutex"
@@ -86,6 +100,9 @@ echo "both shells show the Information page"
 
 step "$name: QuietUninstallString"
 uninstall 0
+(cd "$temp" && sha256sum --quiet -c "$work/decoys.sha") || fail "the uninstall changed a user's files in %TEMP%"
+loaded "$work/uninstall-$name.trace" | grep -qxF "C:\users\\$(whoami)\Temp\Tolvane-uninstall-2.tmp\uninstall.bin" ||
+  fail "the uninstaller did not run from Tolvane-uninstall-2.tmp, the first free name"
 [ ! -e "$WINEPREFIX/drive_c/Program Files/Tolvane" ] || fail "$dir64 is still there"
 [ ! -e "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" ] || fail "$dir32 is still there"
 for view in 64 32; do expect_key "$view" "$approved"; done
@@ -97,7 +114,8 @@ expect_as_before_setup
 # -- .wav names a file type with a handler of its own ------------------------
 new_prefix existing
 other='{5A0B4E3C-8C1D-4E2F-9A3B-7C6D5E4F3A2B}'
-step "$name: .wav is a Sound.Recording with a handler Loudness"
+step "$name: .wav is a Sound.Recording with a handler Loudness; %TEMP% holds ! ^ % and Cyrillic"
+temp_is 'C:\users\Public\a b!c^d%e '$'\u0417\u0432\u0443\u043a' 
 reg_add 'HKCR\.wav' /ve /d Sound.Recording
 reg_add 'HKCR\.wav' /v 'Content Type' /d audio/wav
 reg_add 'HKCR\Sound.Recording' /ve /d 'Wave Sound'
@@ -124,6 +142,7 @@ expect_as_before_setup
 
 # -- The ARM64 branch, on x64 Wine -------------------------------------------
 new_prefix arm64
+temp_is "C:\\users\\Public\\$(printf 'T%.0s' {1..229})"
 snapshot "$work/$name-before"
 step "$name: setup /S"
 install "$work/setup-arm64/setup.exe"

@@ -101,6 +101,13 @@ INSTANTIATE_TEST_SUITE_P(
                                    SetString(HKEY_CLASSES_ROOT, ".wav", "", "Volatile.Type");
                                    CreateVolatileKey(HKEY_CLASSES_ROOT, "Volatile.Type");
                                  },
+                                 E_FAIL},
+        // Cyrillic and Greek: no ANSI code page holds the name whole.
+        TExportShellEntryFailure{"TypeOutsideTheAnsiCodePage",
+                                 [] {
+                                   SetWideString(HKEY_CLASSES_ROOT, ".wav",
+                                                 L"\u0417\u0432\u0443\u043a-\u0389\u03c7.WAV");
+                                 },
                                  E_FAIL}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -155,6 +162,25 @@ TEST_F(PellmoreRegistration, OnAStationNoOneSeesAFailedHookReturnsWithoutTheBox)
   ASSERT_EQ(WaitForSingleObject(thread, 30000), WAIT_OBJECT_0) << "the registration waits on a box";
   CloseHandle(thread);
   EXPECT_EQ(call.Result, E_FAIL);
+}
+
+// Session 0 (services, deployment agents) as the module's import of
+// ProcessIdToSessionId reports it.
+BOOL WINAPI InSessionZero(DWORD, DWORD* session) {
+  *session = 0;
+  return TRUE;
+}
+
+TEST_F(PellmoreRegistration, InSessionZeroAFailedHookReturnsWithoutTheBox) {
+  TMessageBoxCapture boxes{Module.Handle()};
+  ASSERT_TRUE(boxes.Active());
+  TImportPatch session{Module.Handle(), "KERNEL32.dll", "ProcessIdToSessionId",
+                       reinterpret_cast<void*>(InSessionZero)};
+  ASSERT_NE(session.Original(), nullptr);
+  SetString(HKEY_CLASSES_ROOT, ".wav", "", "Volatile.Type");
+  CreateVolatileKey(HKEY_CLASSES_ROOT, "Volatile.Type");
+  EXPECT_EQ(Module.DllRegisterServer(), E_FAIL);
+  EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 // Every key the module opens or creates through ADVAPI32 is counted, and

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ansi_text.h"
 #include "case_name.h"
 #include "class_id.h"
 #include "class_manager.h"
@@ -28,6 +29,9 @@ const TCapturedBoxes FailureBox = {{nullptr,
                                     "Registration of Tolvane shell extension failed.\r\n"
                                     "You may not have administrator privilegies.",
                                     "Registration Failure", MB_ICONERROR}};
+
+// A file type name that no ANSI code page holds whole: Cyrillic and Greek.
+const std::wstring OutsideAnsi = L"\u0417\u0432\u0443\u043a-\u0389\u03c7\u03bf\u03c2.WAV";
 
 // The module path as this executable registers it.
 std::string ThisModulePath() {
@@ -255,7 +259,13 @@ INSTANTIATE_TEST_SUITE_P(
             "Error creating system registry entry",
             [] {
               return Sorted(Generic(), TRegistryTree{".wav||1|Volatile.Type", "Volatile.Type|"});
-            }}),
+            }},
+        // Through the ANSI calls the name would become "????.WAV": no key of
+        // any type is written.
+        TShellEntryFailure{
+            "TypeOutsideTheAnsiCodePage", [] { SetWideString(HKEY_CLASSES_ROOT, ".wav", OutsideAnsi); },
+            "The file type of '.wav' is not in the ANSI code page",
+            [] { return Sorted(Generic(), TRegistryTree{".wav||1|" + ToAnsi(OutsideAnsi)}); }}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(TolvaneFactoryRegistration, UnwritableClassesFailInTheGenericPartWithoutABox) {

@@ -140,6 +140,16 @@ void SetString(HKEY root, const std::string& key, const std::string& name,
   SetValue(root, key, name, REG_SZ, std::string(data.c_str(), data.size() + 1));
 }
 
+void SetWideString(HKEY root, const std::string& key, const std::wstring& data) {
+  TRegKey handle;
+  Check(RegCreateKeyExA(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                        nullptr, handle.put(), nullptr),
+        "RegCreateKeyExA");
+  Check(RegSetValueExW(handle.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))),
+        "RegSetValueExW");
+}
+
 void CreateKey(HKEY root, const std::string& key) {
   TRegKey handle;
   Check(RegCreateKeyExA(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,

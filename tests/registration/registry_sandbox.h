@@ -45,6 +45,8 @@ TRegistryTree ReadTree(HKEY root, const std::string& path = std::string());
 void SetValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
               const std::string& data);
 void SetString(HKEY root, const std::string& key, const std::string& name, const std::string& data);
+// The default value as UTF-16 text, for names the ANSI code page lacks.
+void SetWideString(HKEY root, const std::string& key, const std::wstring& data);
 // Creates a key that holds no value.
 void CreateKey(HKEY root, const std::string& key);
 // A key below which no non-volatile key can be created.
