@@ -19,16 +19,10 @@ dist="$(realpath "$1")"
 shell64="$(realpath "$2")"
 shell32="$(realpath "$3")"
 work="$(realpath -m "$4")"
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-source "$root/scripts/fixed-layout"
-
-unset DISPLAY
+source "$(dirname "${BASH_SOURCE[0]}")/../wine.sh"
 # Wine reads arguments as UTF-8 and gives the prefix a Western ANSI code page.
 export LANG=C.UTF-8
-# The Wine settings, wine64_path and wineprefix_make; the prefixes are ours.
-source "$root/scripts/wineprefix"
-source "$root/tools/shell/session.sh"
-source "$root/tests/lib.sh"
+# The prefixes are ours.
 export WINEARCH=win64
 wine64="$(wine64_path)" || { echo "FAIL: no wine64"; exit 1; }
 
@@ -107,35 +101,27 @@ check_no_page() {
 # module) open until release_holders; it also keeps Wine running, so that
 # restart operations wait for restart.
 hold_page() {
-  local shell="$shell64" output="$work/hold-$name-$1.txt" i
+  local shell="$shell64" output="$work/hold-$name-$1.txt"
   [ "$1" = 32 ] && shell="$shell32"
   holders+=("$work/release-$name-$1")
   # A "ready" of an earlier run must not count.
   rm -f "$work/release-$name-$1" "$output"
   wine "$shell" "$sample" --hold-until "$(winepath -w "$work/release-$name-$1")" >"$output" 2>&1 &
   holder_pids+=($!)
-  for ((i = 0; i < 300; i++)); do
-    grep -qx ready "$output" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  fail "$1-bit shell: the page to hold did not appear: $(head -3 "$output")"
+  wait_for_line "$output" '^ready$' "$!" 30 ||
+    fail "$1-bit shell: the page to hold did not appear: $(head -3 "$output")"
 }
 
 # hold ARGS...: tests/installer/hold.c holds a mutex or changes keys' access
 # lists until release_holders, which gives them back.
 hold() {
-  local until="$work/release-$name-hold-${#holders[@]}" output i
+  local until="$work/release-$name-hold-${#holders[@]}" output
   output="$until.txt"
   holders+=("$until")
   rm -f "$until" "$output"
   "$wine64" "$hold_exe" "$(winepath -w "$until")" "$@" >"$output" 2>&1 &
   holder_pids+=($!)
-  for ((i = 0; i < 300; i++)); do
-    grep -q '^ready' "$output" 2>/dev/null && return 0
-    kill -0 "$!" 2>/dev/null || break
-    sleep 0.1
-  done
-  fail "hold $*: $(cat "$output")"
+  wait_for_line "$output" '^ready' "$!" 30 || fail "hold $*: $(cat "$output")"
 }
 
 # release_holders: what hold_page and hold hold goes, and the programs end;
