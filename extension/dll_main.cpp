@@ -10,18 +10,11 @@
 
 namespace {
 
-// GetVersionExA's platform identifier, or 0 when it cannot be had.
-DWORD ReadPlatformId() {
-  OSVERSIONINFOA info = {};
-  info.dwOSVersionInfoSize = sizeof info;
-  return GetVersionExA(&info) ? info.dwPlatformId : 0;
-}
-
 // The extension's share of the start-up: no thread notifications, the
 // platform identifier, and the factory (owned by the server from then on).
 void StartTolvane(HINSTANCE instance) {
   DisableThreadLibraryCalls(instance);
-  PlatformId = ReadPlatformId();
+  ReadPlatformId();
   new TTolvaneFactory(ServerInstance); // the server destroys its factories at teardown
 }
 
@@ -40,9 +33,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
       // inside the factory list's lock, which the teardown would then wait
       // for forever; its memory goes with it anyway. Only an unload
       // (FreeLibrary, reserved null) tears the module down.
-      if (!reserved) {
+      if (!reserved)
         StopComServer();
-      }
       break;
     default:
       break;

@@ -8,6 +8,12 @@
 
 DWORD PlatformId = 0;
 
+void ReadPlatformId() {
+  OSVERSIONINFOA info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+  PlatformId = GetVersionExA(&info) ? info.dwPlatformId : 0;
+}
+
 namespace {
 
 const char* const DefaultWavFileType = "WAV.File";

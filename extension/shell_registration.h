@@ -5,10 +5,13 @@
 
 #include <windows.h>
 
-// dwPlatformId of GetVersionExA, read once at start-up; 0 when the call
-// fails. The approval entry is written only on the NT platform (2). Tests set
-// it to play other platforms.
+// dwPlatformId of GetVersionExA, read once at start-up by ReadPlatformId; 0
+// when the call fails. The approval entry is written only on the NT platform
+// (2). Tests set it to play other platforms.
 extern DWORD PlatformId;
+
+// Sets PlatformId; called once, at start-up.
+void ReadPlatformId();
 
 // Writes the shell entries of the class, or (unregistering) removes only the
 // handler key of the file type. A failure is reported in a message box; it
