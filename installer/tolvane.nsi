@@ -51,24 +51,8 @@ ManifestSupportedOS all
 !insertmacro RequireDefine OUTFILE
 !insertmacro RequireDefine UNINSTALL_LAUNCHER
 
-; The version named here must be the one the modules carry.
-!macro CheckModuleVersion FILE
-  !getdllversion /productversion "${FILE}" ModuleVersion_
-  !if "${ModuleVersion_1}.${ModuleVersion_2}.${ModuleVersion_3}.${ModuleVersion_4}" != "${VERSION}"
-    !error "${FILE} has product version ${ModuleVersion_1}.${ModuleVersion_2}.${ModuleVersion_3}.${ModuleVersion_4}, not ${VERSION}"
-  !endif
-  !undef ModuleVersion_1
-  !undef ModuleVersion_2
-  !undef ModuleVersion_3
-  !undef ModuleVersion_4
-!macroend
-!insertmacro CheckModuleVersion "${X64_DLL}"
-!insertmacro CheckModuleVersion "${X86_DLL}"
 !ifdef TEST_ARM64_BRANCH
   !define /ifndef ARM64_DLL "${X64_DLL}"
-!endif
-!ifdef ARM64_DLL
-  !insertmacro CheckModuleVersion "${ARM64_DLL}"
 !endif
 
 !define PRODUCT "Tolvane"
@@ -86,17 +70,6 @@ ManifestSupportedOS all
 !include one_at_a_time.nsh
 !include record.nsh
 !include module.nsh
-
-; ForEachModule MACRO: MACRO ARCH for each architecture setup knows; the
-; folder of one the system does not get is empty.
-!macro ForEachModule MACRO
-  !ifdef ARM64_DLL
-    !insertmacro ${MACRO} ARM64
-  !endif
-  !insertmacro ${MACRO} X64
-  !insertmacro ${MACRO} X86
-!macroend
-!insertmacro ForEachModule ModuleVars
 !include checks.nsh
 !include pending.nsh
 !include uninstaller.nsh
@@ -147,7 +120,7 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 
 !macro DefineBoth PREFIX
 Function ${PREFIX}Folders
-  !insertmacro ForEachModule _NoFolder
+  ${ForEachModule} _NoFolder ""
   !ifdef ARM64_DLL
   ${If} ${ArmTarget}
     StrCpy $DirARM64 "$PROGRAMFILES64\${PRODUCT}"
@@ -176,7 +149,7 @@ Function ${PREFIX}Unregister
   Push $R0
   Push $R1
   StrCpy $R1 0
-  !insertmacro ForEachModule UnregisterModule
+  ${ForEachModule} UnregisterModule ""
   ${If} $R1 <> 0
   ${AndIf} $FileType != ""
     DeleteRegKey HKCR "${PROGID}"
@@ -244,9 +217,9 @@ Function RollBack
     ${ForgetRecord}
   ${EndIf}
   ; A setup over an installed version registers the old modules again.
-  !insertmacro ForEachModule _RestoreModule
+  ${ForEachModule} _RestoreModule ""
   ${If} $Installed = 0
-    !insertmacro ForEachModule _RemoveFolder
+    ${ForEachModule} _RemoveFolder ""
   ${EndIf}
 FunctionEnd
 
@@ -276,7 +249,7 @@ FunctionEnd
 
 Section "Install"
   SetRegView 32
-  !insertmacro ForEachModule _ModuleNothingYet
+  ${ForEachModule} _ModuleNothingYet ""
   ${ReadRecord}
   ${If} $Installed = 1
     DetailPrint "Updating the installed ${PRODUCT} in place."
@@ -290,7 +263,7 @@ Section "Install"
   ${ModuleFileType} $R0
   ${RecordBefore} $R0
 
-  !insertmacro ForEachModule _InstallModule
+  ${ForEachModule} _InstallModule ""
   !ifdef TEST_QUIT_AFTER_REGISTERING
     Quit ; tests: where a setup killed during registration stops
   !endif
@@ -307,7 +280,7 @@ Section "Install"
   ; Nothing fails from here on.
   StrCpy $R5 0
   StrCpy $R6 "|$INSTDIR\${UNINSTALLER}|$INSTDIR\${UNINSTALLER_PROGRAM}|$INSTDIR|"
-  !insertmacro ForEachModule _Installed
+  ${ForEachModule} _Installed ""
   ; What an uninstall whose restart was declined left to delete then.
   ${CancelPending} $R6
   SetOutPath "$INSTDIR"
@@ -330,7 +303,7 @@ FunctionEnd
 
 Section "Uninstall"
   ${ReadRecord}
-  !insertmacro ForEachModule _ModuleThere
+  ${ForEachModule} _ModuleThere ""
   Call un.Unregister
   ${RemoveCreated}
 
@@ -339,7 +312,7 @@ Section "Uninstall"
   ${SetUninstallerAside}
   ; A program may hold a module until it ends: it goes at the restart, and
   ; so does its folder.
-  !insertmacro ForEachModule RemoveModule
+  ${ForEachModule} RemoveModule ""
 
   ${If} ${RunningX64}
     SetRegView 64

@@ -3,10 +3,12 @@
 ; ARCH names the architecture (X64, X86, ARM64); each macro works with the
 ; variables Dir<ARCH> (its folder; empty where the system gets no module of
 ; that architecture, and then the macro does nothing), Registered<ARCH>,
-; Placed<ARCH> and Aside<ARCH>, which ${ModuleVars} declares, and packs the
-; file the define <ARCH>_DLL names.
+; Placed<ARCH> and Aside<ARCH>, which this file declares, and packs the file
+; the define <ARCH>_DLL names, which must carry the version VERSION.
 ;
-;   ${ModuleVars} ARCH           at the top level, once per architecture.
+;   ${ForEachModule} MACRO ARGS  !insertmacro MACRO ARCH ARGS for each
+;                                architecture setup knows (ARGS: the other
+;                                arguments, "" for none).
 ;   ${ModuleReset} ARCH REG      before the others: nothing placed or moved
 ;                                aside; Registered<ARCH> = REG (0 or 1)
 ;                                where there is a folder.
@@ -35,10 +37,10 @@
 ;   ${ModulePaths} ARCH OUT      appends "<module>|<folder>|" to OUT.
 ;
 ; A new architecture is its settings below, a folder in Dir<ARCH>, a
-; <ARCH>_DLL define and a line in the caller's list of architectures.
+; <ARCH>_DLL define and a line in ForEachModule.
 ; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, elevated.nsh and the defines
-; MODULE, CLSID. For tests, TEST_WAIT_BEFORE_<ARCH>=FILE makes setup wait
-; until FILE exists before it writes that architecture's module.
+; MODULE, CLSID, VERSION. For tests, TEST_WAIT_BEFORE_<ARCH>=FILE makes setup
+; wait until FILE exists before it writes that architecture's module.
 
 !ifndef MODULE_NSH
 !define MODULE_NSH
@@ -61,13 +63,37 @@
 !define MODULE_ARM64_NATIVE 1
 !define MODULE_ARM64_NAME "ARM64"
 
-!define ModuleVars "!insertmacro ModuleVars"
-!macro ModuleVars ARCH
+; The architectures whose modules setup packs; the folder of one the system
+; does not get is empty.
+!define ForEachModule "!insertmacro ForEachModule"
+!macro ForEachModule MACRO ARGS
+  !ifdef ARM64_DLL
+    !insertmacro ${MACRO} ARM64 ${ARGS}
+  !endif
+  !insertmacro ${MACRO} X64 ${ARGS}
+  !insertmacro ${MACRO} X86 ${ARGS}
+!macroend
+
+; The version named at the build must be the one each module carries.
+!macro _ModuleVersion ARCH
+  !getdllversion /productversion "${${ARCH}_DLL}" ModuleVersion_
+  !if "${ModuleVersion_1}.${ModuleVersion_2}.${ModuleVersion_3}.${ModuleVersion_4}" != "${VERSION}"
+    !error "${${ARCH}_DLL} has product version ${ModuleVersion_1}.${ModuleVersion_2}.${ModuleVersion_3}.${ModuleVersion_4}, not ${VERSION}"
+  !endif
+  !undef ModuleVersion_1
+  !undef ModuleVersion_2
+  !undef ModuleVersion_3
+  !undef ModuleVersion_4
+!macroend
+${ForEachModule} _ModuleVersion ""
+
+!macro _ModuleVars ARCH
   Var Dir${ARCH}
   Var Registered${ARCH} ; regsvr32 ran for the module (1), also when it failed
   Var Placed${ARCH}     ; setup wrote the module (1)
   Var Aside${ARCH}      ; where setup moved the module it found, or ""
 !macroend
+${ForEachModule} _ModuleVars ""
 
 !define ModuleReset "!insertmacro ModuleReset"
 !macro ModuleReset ARCH REG
