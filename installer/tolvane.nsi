@@ -143,7 +143,7 @@ Function RollBack
   ${AndIf} $Recorded = 1
     ${UnregisterModules}
     ${RemoveCreated}
-    ${ForgetRecord}
+    ${RemoveEntry} ; where the record is
   ${EndIf}
   ; The modules as they were: a setup over an installed version registers
   ; the old ones again, a first setup removes their folders.
@@ -227,12 +227,7 @@ Section "Uninstall"
   ; A program may hold a module until it ends: it goes at the restart, and
   ; so does its folder.
   ${ForEachModule} RemoveModule ""
-
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
-  DeleteRegKey HKLM "${ARP_KEY}"
-  SetRegView 32
+  ${RemoveEntry}
 
   ${If} ${RebootFlag}
     SetErrorLevel 3010 ; ERROR_SUCCESS_REBOOT_REQUIRED

@@ -20,10 +20,10 @@
 ;   ${RemoveCreated}  setup's roll-back and the uninstaller: removes what the
 ;                     record names, where nothing else uses it: for each file
 ;                     type recorded, our handler and the keys setup created.
-;   ${ForgetRecord}   setup's roll-back when nothing was installed before.
 ;
-; The entry's values: TolvaneCreated (CREATED_* bits: those of .wav and the
-; approval, and those of the file type TolvaneFileType, the one hooked
+; The record is kept in the entry's key, which ${RemoveEntry} (entry.nsh)
+; deletes, in the values TolvaneCreated (CREATED_* bits: those of .wav and
+; the approval, and those of the file type TolvaneFileType, the one hooked
 ; first), TolvaneWavDefaultBefore (.wav's default value before setup set it,
 ; when it had one) and, for each file type hooked later, "TolvaneCreated
 ; TYPE" (the bits of CREATED_TYPE_BITS).
@@ -377,20 +377,10 @@ Function RecordBefore
   Pop $R6
 FunctionEnd
 
-Function ForgetRecord
-  !insertmacro _RecordEntryView
-  DeleteRegKey HKLM "${ARP_KEY}"
-  SetRegView 32
-FunctionEnd
-
 !define RecordBefore "!insertmacro RecordBefore"
 !macro RecordBefore TYPE
   Push "${TYPE}"
   Call RecordBefore
-!macroend
-!define ForgetRecord "!insertmacro ForgetRecord"
-!macro ForgetRecord
-  Call ForgetRecord
 !macroend
 
 !endif
