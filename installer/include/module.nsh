@@ -70,8 +70,7 @@
 !define MODULE_ARM64_NATIVE 1
 !define MODULE_ARM64_NAME "ARM64"
 
-; The architectures whose modules setup packs; the folder of one the system
-; does not get is empty.
+; The architectures whose modules setup packs, in this order.
 !define ForEachModule "!insertmacro ForEachModule"
 !macro ForEachModule MACRO ARGS
   !ifdef ARM64_DLL
@@ -109,6 +108,8 @@ ${ForEachModule} _ModuleVars ""
   !define ArmTarget `${IsNativeARM64}`
 !endif
 
+; Where each module goes on this system; "" for a module the system does not
+; get.
 !macro _ModuleFolder ARCH FOLDER
   StrCpy $Dir${ARCH} "${FOLDER}"
 !macroend
@@ -148,11 +149,12 @@ ${ForEachModule} _ModuleVars ""
   ${EndIf}
 !macroend
 
-; _ModuleRunTimed: takes a command line from the stack and leaves its exit code,
-; "timeout" or "not started" there. The program runs on a window station no
-; one sees (elevated.nsh), where the module shows no box: setup says in its
-; own words what failed, and a silent setup never waits on a box. A
-; registration that hangs all the same is ended after REGISTER_TIMEOUT_MS.
+; _ModuleRunTimed: takes a command line from the stack and leaves its exit
+; code, "timeout" or "not started" there. The program runs on a window
+; station no one sees (elevated.nsh), where the module shows no box: setup
+; says in its own words what failed, and a silent setup never waits on a
+; box. A registration that hangs all the same is ended after
+; REGISTER_TIMEOUT_MS.
 !macro _ModuleRunTimed
   Exch $0
   Push $1
@@ -218,7 +220,6 @@ ${ForEachModule} _ModuleVars ""
   !endif
 !macroend
 
-
 ; _ModuleUnregister ARCH CODE FAILED: CODE = regsvr32 /u's result; FAILED = 1
 ; when it failed.
 !macro _ModuleUnregister ARCH CODE FAILED
@@ -234,6 +235,7 @@ ${ForEachModule} _ModuleVars ""
   ${EndIf}
 !macroend
 
+; Where regsvr32 fails, the handler goes without it.
 !define UnregisterModules "!insertmacro CallArtificialFunction _UnregisterModules"
 !macro _UnregisterModules
   Push $R0
