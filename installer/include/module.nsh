@@ -362,7 +362,9 @@ FunctionEnd
       Pop $0
     ${EndIf}
     ${If} ${INSTALLED} = 1
-      !insertmacro _ModuleRegister ${ARCH} "" $R0
+      Push $0
+      !insertmacro _ModuleRegister ${ARCH} "" $0
+      Pop $0
     ${EndIf}
   ${EndIf}
   ${If} ${INSTALLED} = 0
