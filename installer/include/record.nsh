@@ -130,7 +130,8 @@ Var HadWavDefault
   ${EndIf}
 !macroend
 
-; RemoveIfCreatedAndEmpty ROOT KEY BITS BIT
+; RemoveIfCreatedAndEmpty ROOT KEY BITS BIT: the key, where BITS has BIT
+; and it holds nothing but an empty default value.
 !macro RemoveIfCreatedAndEmpty ROOT KEY BITS BIT
   IntOp $R7 ${BITS} & ${BIT}
   ${If} $R7 <> 0
