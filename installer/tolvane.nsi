@@ -36,6 +36,7 @@ ManifestSupportedOS all
 !include x64.nsh
 !include WinVer.nsh
 !include FileFunc.nsh
+!include Util.nsh
 !include MUI2.nsh
 
 !macro RequireDefine NAME
@@ -51,24 +52,8 @@ ManifestSupportedOS all
 !insertmacro RequireDefine OUTFILE
 !insertmacro RequireDefine UNINSTALL_LAUNCHER
 
-; The version named here must be the one the modules carry.
-!macro CheckModuleVersion FILE
-  !getdllversion /productversion "${FILE}" ModuleVersion_
-  !if "${ModuleVersion_1}.${ModuleVersion_2}.${ModuleVersion_3}.${ModuleVersion_4}" != "${VERSION}"
-    !error "${FILE} has product version ${ModuleVersion_1}.${ModuleVersion_2}.${ModuleVersion_3}.${ModuleVersion_4}, not ${VERSION}"
-  !endif
-  !undef ModuleVersion_1
-  !undef ModuleVersion_2
-  !undef ModuleVersion_3
-  !undef ModuleVersion_4
-!macroend
-!insertmacro CheckModuleVersion "${X64_DLL}"
-!insertmacro CheckModuleVersion "${X86_DLL}"
 !ifdef TEST_ARM64_BRANCH
   !define /ifndef ARM64_DLL "${X64_DLL}"
-!endif
-!ifdef ARM64_DLL
-  !insertmacro CheckModuleVersion "${ARM64_DLL}"
 !endif
 
 !define PRODUCT "Tolvane"
@@ -86,17 +71,6 @@ ManifestSupportedOS all
 !include one_at_a_time.nsh
 !include record.nsh
 !include module.nsh
-
-; ForEachModule MACRO: MACRO ARCH for each architecture setup knows; the
-; folder of one the system does not get is empty.
-!macro ForEachModule MACRO
-  !ifdef ARM64_DLL
-    !insertmacro ${MACRO} ARM64
-  !endif
-  !insertmacro ${MACRO} X64
-  !insertmacro ${MACRO} X86
-!macroend
-!insertmacro ForEachModule ModuleVars
 !include checks.nsh
 !include pending.nsh
 !include uninstaller.nsh
@@ -134,65 +108,6 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 ; ---------------------------------------------------------------------------
 ; Shared by setup and the uninstaller.
 
-!macro _NoFolder ARCH
-  StrCpy $Dir${ARCH} ""
-!macroend
-
-; ArmTarget: the system gets the ARM64 module.
-!ifdef TEST_ARM64_BRANCH
-  !define ArmTarget `${RunningX64}`
-!else
-  !define ArmTarget `${IsNativeARM64}`
-!endif
-
-!macro DefineBoth PREFIX
-Function ${PREFIX}Folders
-  !insertmacro ForEachModule _NoFolder
-  !ifdef ARM64_DLL
-  ${If} ${ArmTarget}
-    StrCpy $DirARM64 "$PROGRAMFILES64\${PRODUCT}"
-    StrCpy $DirX86 "$PROGRAMFILES32\${PRODUCT}"
-  ${ElseIf} ${RunningX64}
-  !else
-  ${If} ${RunningX64}
-  !endif
-    StrCpy $DirX64 "$PROGRAMFILES64\${PRODUCT}"
-    StrCpy $DirX86 "$PROGRAMFILES32\${PRODUCT}"
-  ${Else}
-    StrCpy $DirX86 "$PROGRAMFILES\${PRODUCT}"
-  ${EndIf}
-  ; The uninstaller is kept with the module of the system's own
-  ; architecture, in the 64-bit Program Files wherever there is one.
-  ${If} ${RunningX64}
-    StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
-  ${Else}
-    StrCpy $INSTDIR $DirX86
-  ${EndIf}
-FunctionEnd
-
-; Unregistering the modules registered; where regsvr32 fails, the handler
-; goes without it.
-Function ${PREFIX}Unregister
-  Push $R0
-  Push $R1
-  StrCpy $R1 0
-  !insertmacro ForEachModule UnregisterModule
-  ${If} $R1 <> 0
-  ${AndIf} $FileType != ""
-    DeleteRegKey HKCR "${PROGID}"
-    ReadRegStr $R0 HKCR "$FileType\shellex\PropertySheetHandlers\${PRODUCT}" ""
-    ${If} $R0 == "${CLSID}"
-      DeleteRegKey HKCR "$FileType\shellex\PropertySheetHandlers\${PRODUCT}"
-    ${EndIf}
-  ${EndIf}
-  ClearErrors
-  Pop $R1
-  Pop $R0
-FunctionEnd
-!macroend
-!insertmacro DefineBoth ""
-!insertmacro DefineBoth "un."
-
 !macro CheckSystem
   ${PluginsInProgramFiles}
   ${IfNot} ${AtLeastWinVista}
@@ -215,21 +130,8 @@ FunctionEnd
 
 Function .onInit
   !insertmacro CheckSystem
-  Call Folders
+  ${ModuleFolders}
 FunctionEnd
-
-!macro _RestoreModule ARCH
-  ${If} $Installed = 1
-    ${RestoreModule} ${ARCH} 1
-  ${Else}
-    ${RestoreModule} ${ARCH} 0
-  ${EndIf}
-!macroend
-!macro _RemoveFolder ARCH
-  ${If} $Dir${ARCH} != ""
-    RMDir "$Dir${ARCH}"
-  ${EndIf}
-!macroend
 
 ; Undoes whatever was done so far, after a failed step: a first setup
 ; leaves nothing, a setup over an installed version leaves that one.
@@ -239,15 +141,13 @@ Function RollBack
   SetOutPath "$TEMP"
   ${If} $Installed = 0
   ${AndIf} $Recorded = 1
-    Call Unregister
+    ${UnregisterModules}
     ${RemoveCreated}
-    ${ForgetRecord}
+    ${RemoveEntry} ; where the record is
   ${EndIf}
-  ; A setup over an installed version registers the old modules again.
-  !insertmacro ForEachModule _RestoreModule
-  ${If} $Installed = 0
-    !insertmacro ForEachModule _RemoveFolder
-  ${EndIf}
+  ; The modules as they were: a setup over an installed version registers
+  ; the old ones again, a first setup removes their folders.
+  ${ForEachModule} RestoreModule $Installed
 FunctionEnd
 
 ; Fail MESSAGE: rolls back and ends setup with error level 2.
@@ -259,24 +159,9 @@ FunctionEnd
   Abort "${MESSAGE}"
 !macroend
 
-!macro _ModuleNothingYet ARCH
-  ${ModuleReset} ${ARCH} 0
-!macroend
-!macro _InstallModule ARCH
-  ${InstallModule} ${ARCH}
-  ${If} $R0 != ""
-    !insertmacro Fail $R0
-  ${EndIf}
-!macroend
-!macro _Installed ARCH
-  ${ReleaseAside} ${ARCH}
-  ${ModuleSize} ${ARCH} $R5
-  ${ModulePaths} ${ARCH} $R6
-!macroend
-
 Section "Install"
   SetRegView 32
-  !insertmacro ForEachModule _ModuleNothingYet
+  ${ForEachModule} ModuleReset 0
   ${ReadRecord}
   ${If} $Installed = 1
     DetailPrint "Updating the installed ${PRODUCT} in place."
@@ -290,7 +175,11 @@ Section "Install"
   ${ModuleFileType} $R0
   ${RecordBefore} $R0
 
-  !insertmacro ForEachModule _InstallModule
+  StrCpy $R0 ""
+  ${ForEachModule} InstallModule $R0
+  ${If} $R0 != ""
+    !insertmacro Fail $R0
+  ${EndIf}
   !ifdef TEST_QUIT_AFTER_REGISTERING
     Quit ; tests: where a setup killed during registration stops
   !endif
@@ -305,9 +194,11 @@ Section "Install"
   ${EndIf}
 
   ; Nothing fails from here on.
+  ${ForEachModule} ReleaseAside ""
   StrCpy $R5 0
+  ${ForEachModule} ModuleSize $R5
   StrCpy $R6 "|$INSTDIR\${UNINSTALLER}|$INSTDIR\${UNINSTALLER_PROGRAM}|$INSTDIR|"
-  !insertmacro ForEachModule _Installed
+  ${ForEachModule} ModulePaths $R6
   ; What an uninstall whose restart was declined left to delete then.
   ${CancelPending} $R6
   SetOutPath "$INSTDIR"
@@ -320,18 +211,14 @@ SectionEnd
 
 Function un.onInit
   !insertmacro CheckSystem
-  Call un.Folders
+  ${ModuleFolders}
   ${RequireLauncherFolder}
 FunctionEnd
 
-!macro _ModuleThere ARCH
-  ${ModuleReset} ${ARCH} 1
-!macroend
-
 Section "Uninstall"
   ${ReadRecord}
-  !insertmacro ForEachModule _ModuleThere
-  Call un.Unregister
+  ${ForEachModule} ModuleReset 1
+  ${UnregisterModules}
   ${RemoveCreated}
 
   ; A folder that is the current directory cannot be removed.
@@ -339,13 +226,8 @@ Section "Uninstall"
   ${SetUninstallerAside}
   ; A program may hold a module until it ends: it goes at the restart, and
   ; so does its folder.
-  !insertmacro ForEachModule RemoveModule
-
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
-  DeleteRegKey HKLM "${ARP_KEY}"
-  SetRegView 32
+  ${ForEachModule} RemoveModule ""
+  ${RemoveEntry}
 
   ${If} ${RebootFlag}
     SetErrorLevel 3010 ; ERROR_SUCCESS_REBOOT_REQUIRED

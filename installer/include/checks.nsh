@@ -53,33 +53,40 @@
 !define POLICY_KEY "Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
 !define POLICY_VALUE "EnforceShellExtensionSecurity"
 
-; WavDefault: pushes .wav's default value as stored ("" when there is none);
-; $WavDefaultNotText = 1 when it is neither text nor empty.
-Var WavDefaultNotText
+; WavDefault VALUE NOT_TEXT: VALUE = .wav's default value as stored (""
+; when there is none); NOT_TEXT = 1 when it is neither text nor empty, else
+; 0.
+!macro WavDefault VALUE NOT_TEXT
+  Call WavDefault
+  Pop ${VALUE}
+  Pop ${NOT_TEXT}
+!macroend
 Function WavDefault
   Push $0 ; the key, then the text
-  Push $1 ; the value's type
+  Push $1 ; the value's type, then whether it is not text
   Push $2 ; its size
   Push $3 ; result
-  StrCpy $WavDefaultNotText 0
   ; KEY_READ; HKCR\.wav is one key in both views.
   System::Call 'advapi32::RegOpenKeyExW(p 0x80000000, w ".wav", i 0, i 0x20019, *p .r0) i .r3'
   ${If} $3 = 0
     System::Call 'advapi32::RegQueryValueExW(p r0, p 0, p 0, *i .r1, p 0, *i .r2) i .r3'
     System::Call 'advapi32::RegCloseKey(p r0)'
-    ${If} $3 = 0
-    ${AndIf} $2 > 0
-    ${AndIf} $1 <> 1 ; REG_SZ
-    ${AndIf} $1 <> 2 ; REG_EXPAND_SZ
-      StrCpy $WavDefaultNotText 1
-    ${EndIf}
+  ${EndIf}
+  ${If} $3 = 0
+  ${AndIf} $2 > 0
+  ${AndIf} $1 <> 1 ; REG_SZ
+  ${AndIf} $1 <> 2 ; REG_EXPAND_SZ
+    StrCpy $1 1
+  ${Else}
+    StrCpy $1 0
   ${EndIf}
   ClearErrors
   ReadRegStr $0 HKCR ".wav" ""
   ClearErrors
   Pop $3
   Pop $2
-  Pop $1
+  Exch $1
+  Exch
   Exch $0
 FunctionEnd
 
@@ -87,8 +94,7 @@ Function ModuleFileType
   Push $0
   Push $1
   Push $2
-  Call WavDefault
-  Pop $0
+  !insertmacro WavDefault $0 $1
   ; Blank: nothing but characters up to the blank (U+0001 to U+0020).
   StrCpy $1 "${U+1}${U+2}${U+3}${U+4}${U+5}${U+6}${U+7}${U+8}${U+9}${U+A}${U+B}${U+C}${U+D}${U+E}${U+F}${U+10}${U+11}${U+12}${U+13}${U+14}${U+15}${U+16}${U+17}${U+18}${U+19}${U+1A}${U+1B}${U+1C}${U+1D}${U+1E}${U+1F} "
   System::Call 'shlwapi::StrSpnW(w r0, w r1) i .r1'
@@ -107,16 +113,19 @@ FunctionEnd
   Pop ${OUT}
 !macroend
 
-; CheckKey ROOT KEY VIEW ACCESS: $R0 = "" when ROOT\KEY in registry view VIEW
-; (32 or 64) opens with ACCESS or, where it does not exist, its deepest
-; existing key opens with KEY_CREATE_SUB_KEY; else that key's name.
-!macro CheckKey ROOT KEY VIEW ACCESS
-  Push "${ROOT}"
-  Push "${KEY}"
-  Push ${VIEW}
-  Push ${ACCESS}
-  Call CheckKey
-  Pop $R0
+; CheckKey ROOT KEY VIEW ACCESS OUT: where OUT is "" (no key before failed),
+; OUT stays "" when ROOT\KEY in registry view VIEW (32 or 64) opens with
+; ACCESS or, where it does not exist, its deepest existing key opens with
+; KEY_CREATE_SUB_KEY, else it becomes that key's name.
+!macro CheckKey ROOT KEY VIEW ACCESS OUT
+  ${If} ${OUT} == ""
+    Push "${ROOT}"
+    Push "${KEY}"
+    Push ${VIEW}
+    Push ${ACCESS}
+    Call CheckKey
+    Pop ${OUT}
+  ${EndIf}
 !macroend
 
 Function CheckKey
@@ -255,11 +264,10 @@ Function CheckRegistry
   Push $R1
   Push $R2
   Push $R3
-  Call WavDefault
-  Pop $R3 ; .wav's default value
+  !insertmacro WavDefault $R3 $R2
   ${ModuleFileType} $R1
   StrCpy $R0 ""
-  ${If} $WavDefaultNotText = 1
+  ${If} $R2 = 1
     StrCpy $R0 "The .wav files' type in the registry (HKEY_CLASSES_ROOT\.wav) is not text."
   ${Else}
     Push $R1
@@ -274,40 +282,23 @@ Function CheckRegistry
     ${EndIf}
     ; Keys that both registry views share.
     ${If} $R3 S!= $R1
-      !insertmacro CheckKey HKCR ".wav" $R2 ${KEY_READ_WRITE}
+      !insertmacro CheckKey HKCR ".wav" $R2 ${KEY_READ_WRITE} $R0
     ${EndIf}
-    ${If} $R0 == ""
-      !insertmacro CheckKey HKCR "$R1\shellex" $R2 ${KEY_READ_WRITE}
-    ${EndIf}
-    ${If} $R0 == ""
-      !insertmacro CheckKey HKCR "$R1\shellex\PropertySheetHandlers" $R2 ${KEY_READ_WRITE}
-    ${EndIf}
-    ${If} $R0 == ""
-      !insertmacro CheckKey HKCR "$R1\shellex\PropertySheetHandlers\${PRODUCT}" $R2 ${KEY_READ_WRITE}
-    ${EndIf}
-    ${If} $R0 == ""
-      !insertmacro CheckKey HKCR "${PROGID}" $R2 ${KEY_READ_WRITE}
-    ${EndIf}
-    ${If} $R0 == ""
-      !insertmacro CheckKey HKCR "${PROGID}\Clsid" $R2 ${KEY_READ_WRITE}
-    ${EndIf}
+    !insertmacro CheckKey HKCR "$R1\shellex" $R2 ${KEY_READ_WRITE} $R0
+    !insertmacro CheckKey HKCR "$R1\shellex\PropertySheetHandlers" $R2 ${KEY_READ_WRITE} $R0
+    !insertmacro CheckKey HKCR "$R1\shellex\PropertySheetHandlers\${PRODUCT}" $R2 ${KEY_READ_WRITE} $R0
+    !insertmacro CheckKey HKCR "${PROGID}" $R2 ${KEY_READ_WRITE} $R0
+    !insertmacro CheckKey HKCR "${PROGID}\Clsid" $R2 ${KEY_READ_WRITE} $R0
     Call ApprovalEnforced
     Pop $R3
     ; The class and the approval exist once per view.
     ${DoWhile} $R0 == ""
-      !insertmacro CheckKey HKCR "CLSID\${CLSID}" $R2 ${KEY_READ_WRITE}
-      ${If} $R0 == ""
-        !insertmacro CheckKey HKCR "CLSID\${CLSID}\InprocServer32" $R2 ${KEY_READ_WRITE}
-      ${EndIf}
-      ${If} $R0 == ""
-        !insertmacro CheckKey HKCR "CLSID\${CLSID}\ProgID" $R2 ${KEY_READ_WRITE}
-      ${EndIf}
-      ${If} $R0 == ""
-      ${AndIf} $R3 = 1
-        !insertmacro CheckKey HKLM "${EXTENSIONS_KEY}" $R2 ${KEY_ALL_ACCESS}
-        ${If} $R0 == ""
-          !insertmacro CheckKey HKLM "${APPROVED_KEY}" $R2 ${KEY_ALL_ACCESS}
-        ${EndIf}
+      !insertmacro CheckKey HKCR "CLSID\${CLSID}" $R2 ${KEY_READ_WRITE} $R0
+      !insertmacro CheckKey HKCR "CLSID\${CLSID}\InprocServer32" $R2 ${KEY_READ_WRITE} $R0
+      !insertmacro CheckKey HKCR "CLSID\${CLSID}\ProgID" $R2 ${KEY_READ_WRITE} $R0
+      ${If} $R3 = 1
+        !insertmacro CheckKey HKLM "${EXTENSIONS_KEY}" $R2 ${KEY_ALL_ACCESS} $R0
+        !insertmacro CheckKey HKLM "${APPROVED_KEY}" $R2 ${KEY_ALL_ACCESS} $R0
       ${EndIf}
       ${If} $R0 != ""
       ${OrIf} $R2 = 32

@@ -12,7 +12,7 @@
 ;                             this process's own, which no person sees, made
 ;                             once; "" when it cannot be made.
 ;
-; Needs LogicLib.nsh and the define PRODUCT.
+; Needs LogicLib.nsh, Util.nsh and the define PRODUCT.
 ;
 ; NSIS 3.08 as Debian builds it (with the fix for CVE-2023-37378) makes its
 ; plug-in folder ($PLUGINSDIR, nsXXXX.tmp) and the uninstaller's copy
@@ -42,8 +42,15 @@
   Pop $0
 !macroend
 
-!macro _ElevatedDefineBoth PREFIX
-Function ${PREFIX}UnseenDesktop
+Var UnseenDesktop ; "" until made, "-" when it cannot be made
+
+!define UnseenDesktop "!insertmacro UnseenDesktop"
+!macro UnseenDesktop OUT
+  ${CallArtificialFunction} _UnseenDesktop
+  Pop ${OUT}
+!macroend
+
+!macro _UnseenDesktop
   Push $0
   Push $1
   Push $2
@@ -77,21 +84,6 @@ Function ${PREFIX}UnseenDesktop
   ${Else}
     Push $UnseenDesktop
   ${EndIf}
-FunctionEnd
-!macroend
-
-Var UnseenDesktop ; "" until made, "-" when it cannot be made
-!insertmacro _ElevatedDefineBoth ""
-!insertmacro _ElevatedDefineBoth "un."
-
-!define UnseenDesktop "!insertmacro UnseenDesktop"
-!macro UnseenDesktop OUT
-  !ifdef __UNINSTALL__
-    Call un.UnseenDesktop
-  !else
-    Call UnseenDesktop
-  !endif
-  Pop ${OUT}
 !macroend
 
 !endif

@@ -6,6 +6,9 @@
 ;                       view wherever there is one. SIZE: the bytes of the
 ;                       modules installed (not of an old one left to the
 ;                       restart); the uninstaller in $INSTDIR is added.
+;   ${RemoveEntry}      setup's roll-back of a first setup, and the
+;                       uninstaller: deletes the entry's key, and with it the
+;                       record of what setup created.
 ;
 ; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, record.nsh and the defines
 ; PRODUCT, VERSION, PUBLISHER, ARP_KEY, UNINSTALLER.
@@ -49,6 +52,15 @@ FunctionEnd
 !macro WriteEntry SIZE
   Push ${SIZE}
   Call WriteEntry
+!macroend
+
+!define RemoveEntry "!insertmacro RemoveEntry"
+!macro RemoveEntry
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+  DeleteRegKey HKLM "${ARP_KEY}"
+  SetRegView 32
 !macroend
 
 !endif

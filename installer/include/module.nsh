@@ -1,44 +1,53 @@
-; module.nsh: putting PELLMORE.DLL of one architecture in place and
+; module.nsh: putting PELLMORE.DLL of each architecture in place and
 ; registering it with the regsvr32 of that architecture, and undoing both.
 ; ARCH names the architecture (X64, X86, ARM64); each macro works with the
 ; variables Dir<ARCH> (its folder; empty where the system gets no module of
 ; that architecture, and then the macro does nothing), Registered<ARCH>,
-; Placed<ARCH> and Aside<ARCH>, which ${ModuleVars} declares, and packs the
-; file the define <ARCH>_DLL names.
+; Placed<ARCH> and Aside<ARCH>, which this file declares, and packs the file
+; the define <ARCH>_DLL names, which must carry the version VERSION.
 ;
-;   ${ModuleVars} ARCH           at the top level, once per architecture.
+;   ${ForEachModule} MACRO ARGS  !insertmacro MACRO ARCH ARGS for each
+;                                architecture setup knows (ARGS: the other
+;                                arguments, "" for none).
+;   ${ModuleFolders}             .onInit and un.onInit: Dir<ARCH> of each
+;                                module the system gets, and $INSTDIR.
 ;   ${ModuleReset} ARCH REG      before the others: nothing placed or moved
 ;                                aside; Registered<ARCH> = REG (0 or 1)
 ;                                where there is a folder.
-;   ${InstallModule} ARCH        setup: moves an existing module aside
-;                                (renaming works while a program has it
-;                                loaded), writes the new one, registers it.
-;                                $R0 = "" on success, else what failed.
+;   ${InstallModule} ARCH OUT    setup, with OUT "" at first: moves an
+;                                existing module aside (renaming works while
+;                                a program has it loaded), writes the new one,
+;                                registers it; OUT = what failed, if anything.
+;                                Once OUT holds a failure it does nothing, so
+;                                that the modules after the failed one are
+;                                left alone.
 ;   ${ReleaseAside} ARCH         setup, once all went well: deletes the old
 ;                                module moved aside, or, while a program
 ;                                still holds it, at the next restart.
-;   ${RestoreModule} ARCH REREGISTER  setup's roll-back: deletes the new
+;   ${RestoreModule} ARCH INSTALLED  setup's roll-back: deletes the new
 ;                                module (moves it aside to go at the restart
 ;                                while a program holds it) and puts the old
-;                                one back under its name; REREGISTER 1
-;                                registers that one again.
-;   ${RegisterModule} ARCH FLAGS regsvr32 /s FLAGS of the module, ended after
-;                                REGISTER_TIMEOUT_MS (60 s): $R0 = its exit
-;                                code, "timeout" or "not started".
-;   ${UnregisterModule} ARCH     setup and uninstaller: regsvr32 /u of a
-;                                module registered; where that fails, its
-;                                class key goes without it and $R1 = 1.
+;                                one back under its name; INSTALLED 1 (setup
+;                                ran over an installed Tolvane) registers that
+;                                one again, 0 removes the folder when empty.
+;   ${UnregisterModules}         setup's roll-back and uninstaller: regsvr32 /u
+;                                of each module registered; where that fails,
+;                                the module's class key goes without it, and
+;                                so do the ProgID and our handler of the file
+;                                type $FileType (record.nsh).
 ;   ${RemoveModule} ARCH         uninstaller: deletes the module, the old
 ;                                ones moved aside and its folder, each at the
 ;                                restart while in use.
 ;   ${ModuleSize} ARCH OUT       adds the module's size in bytes to OUT.
 ;   ${ModulePaths} ARCH OUT      appends "<module>|<folder>|" to OUT.
 ;
-; A new architecture is its settings below, a folder in Dir<ARCH>, a
-; <ARCH>_DLL define and a line in the caller's list of architectures.
-; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, elevated.nsh and the defines
-; MODULE, CLSID. For tests, TEST_WAIT_BEFORE_<ARCH>=FILE makes setup wait
-; until FILE exists before it writes that architecture's module.
+; A new architecture is its settings below, its folder in ModuleFolders, a
+; <ARCH>_DLL define and a line in ForEachModule.
+; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, Util.nsh, elevated.nsh,
+; record.nsh and the defines PRODUCT, MODULE, CLSID, PROGID, VERSION. For
+; tests, TEST_WAIT_BEFORE_<ARCH>=FILE makes setup wait until FILE exists
+; before it writes that architecture's module; TEST_ARM64_BRANCH makes setup
+; take the ARM64 branch on x64 Windows.
 
 !ifndef MODULE_NSH
 !define MODULE_NSH
@@ -61,12 +70,73 @@
 !define MODULE_ARM64_NATIVE 1
 !define MODULE_ARM64_NAME "ARM64"
 
-!define ModuleVars "!insertmacro ModuleVars"
-!macro ModuleVars ARCH
+; The architectures whose modules setup packs, in this order.
+!define ForEachModule "!insertmacro ForEachModule"
+!macro ForEachModule MACRO ARGS
+  !ifdef ARM64_DLL
+    !insertmacro ${MACRO} ARM64 ${ARGS}
+  !endif
+  !insertmacro ${MACRO} X64 ${ARGS}
+  !insertmacro ${MACRO} X86 ${ARGS}
+!macroend
+
+; The version named at the build must be the one each module carries.
+!macro _ModuleVersion ARCH
+  !getdllversion /productversion "${${ARCH}_DLL}" ModuleVersion_
+  !if "${ModuleVersion_1}.${ModuleVersion_2}.${ModuleVersion_3}.${ModuleVersion_4}" != "${VERSION}"
+    !error "${${ARCH}_DLL} has product version ${ModuleVersion_1}.${ModuleVersion_2}.${ModuleVersion_3}.${ModuleVersion_4}, not ${VERSION}"
+  !endif
+  !undef ModuleVersion_1
+  !undef ModuleVersion_2
+  !undef ModuleVersion_3
+  !undef ModuleVersion_4
+!macroend
+${ForEachModule} _ModuleVersion ""
+
+!macro _ModuleVars ARCH
   Var Dir${ARCH}
   Var Registered${ARCH} ; regsvr32 ran for the module (1), also when it failed
   Var Placed${ARCH}     ; setup wrote the module (1)
   Var Aside${ARCH}      ; where setup moved the module it found, or ""
+!macroend
+${ForEachModule} _ModuleVars ""
+
+; ArmTarget: the system gets the ARM64 module.
+!ifdef TEST_ARM64_BRANCH
+  !define ArmTarget `${RunningX64}`
+!else
+  !define ArmTarget `${IsNativeARM64}`
+!endif
+
+; Where each module goes on this system; "" for a module the system does not
+; get.
+!macro _ModuleFolder ARCH FOLDER
+  StrCpy $Dir${ARCH} "${FOLDER}"
+!macroend
+
+!define ModuleFolders "!insertmacro CallArtificialFunction _ModuleFolders"
+!macro _ModuleFolders
+  ${ForEachModule} _ModuleFolder '""' ; none but those set below
+  !ifdef ARM64_DLL
+  ${If} ${ArmTarget}
+    !insertmacro _ModuleFolder ARM64 "$PROGRAMFILES64\${PRODUCT}"
+    !insertmacro _ModuleFolder X86 "$PROGRAMFILES32\${PRODUCT}"
+  ${ElseIf} ${RunningX64}
+  !else
+  ${If} ${RunningX64}
+  !endif
+    !insertmacro _ModuleFolder X64 "$PROGRAMFILES64\${PRODUCT}"
+    !insertmacro _ModuleFolder X86 "$PROGRAMFILES32\${PRODUCT}"
+  ${Else}
+    !insertmacro _ModuleFolder X86 "$PROGRAMFILES\${PRODUCT}"
+  ${EndIf}
+  ; The uninstaller is kept with the module of the system's own
+  ; architecture, in the 64-bit Program Files wherever there is one.
+  ${If} ${RunningX64}
+    StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
+  ${Else}
+    StrCpy $INSTDIR $DirX86
+  ${EndIf}
 !macroend
 
 !define ModuleReset "!insertmacro ModuleReset"
@@ -79,13 +149,13 @@
   ${EndIf}
 !macroend
 
-; RunTimed: takes a command line from the stack and leaves its exit code,
-; "timeout" or "not started" there. The program runs on a window station no
-; one sees (elevated.nsh), where the module shows no box: setup says in its
-; own words what failed, and a silent setup never waits on a box. A
-; registration that hangs all the same is ended after REGISTER_TIMEOUT_MS.
-!macro _ModuleDefineRunTimed PREFIX
-Function ${PREFIX}RunTimed
+; _ModuleRunTimed: takes a command line from the stack and leaves its exit
+; code, "timeout" or "not started" there. The program runs on a window
+; station no one sees (elevated.nsh), where the module shows no box: setup
+; says in its own words what failed, and a silent setup never waits on a
+; box. A registration that hangs all the same is ended after
+; REGISTER_TIMEOUT_MS.
+!macro _ModuleRunTimed
   Exch $0
   Push $1
   Push $2
@@ -131,45 +201,58 @@ Function ${PREFIX}RunTimed
   Pop $2
   Pop $1
   Exch $0
-FunctionEnd
 !macroend
-!insertmacro _ModuleDefineRunTimed ""
-!insertmacro _ModuleDefineRunTimed "un."
 
-!define RegisterModule "!insertmacro RegisterModule"
-!macro RegisterModule ARCH FLAGS
-  Push $R1
+; _ModuleRegister ARCH FLAGS OUT: regsvr32 /s FLAGS of the module, ended
+; after REGISTER_TIMEOUT_MS (60 s): OUT = its exit code, "timeout" or "not
+; started".
+!macro _ModuleRegister ARCH FLAGS OUT
   !if ${MODULE_${ARCH}_NATIVE} = 1
     ${DisableX64FSRedirection}
-    StrCpy $R1 "$WINDIR\System32\regsvr32.exe"
+    Push '"$WINDIR\System32\regsvr32.exe" /s ${FLAGS} "$Dir${ARCH}\${MODULE}"'
   !else
-    StrCpy $R1 "$SYSDIR\regsvr32.exe"
+    Push '"$SYSDIR\regsvr32.exe" /s ${FLAGS} "$Dir${ARCH}\${MODULE}"'
   !endif
-  Push '"$R1" /s ${FLAGS} "$Dir${ARCH}\${MODULE}"'
-  !ifdef __UNINSTALL__
-    Call un.RunTimed
-  !else
-    Call RunTimed
-  !endif
-  Pop $R0
+  ${CallArtificialFunction} _ModuleRunTimed
+  Pop ${OUT}
   !if ${MODULE_${ARCH}_NATIVE} = 1
     ${EnableX64FSRedirection}
   !endif
-  Pop $R1
 !macroend
 
-!define UnregisterModule "!insertmacro UnregisterModule"
-!macro UnregisterModule ARCH
+; _ModuleUnregister ARCH CODE FAILED: CODE = regsvr32 /u's result; FAILED = 1
+; when it failed.
+!macro _ModuleUnregister ARCH CODE FAILED
   ${If} $Registered${ARCH} = 1
-    ${RegisterModule} ${ARCH} "/u"
-    ${If} $R0 != 0
-      DetailPrint "Unregistering the ${MODULE_${ARCH}_NAME} ${MODULE} failed ($R0): removing its class key."
+    !insertmacro _ModuleRegister ${ARCH} "/u" ${CODE}
+    ${If} ${CODE} != 0
+      DetailPrint "Unregistering the ${MODULE_${ARCH}_NAME} ${MODULE} failed (${CODE}): removing its class key."
       SetRegView ${MODULE_${ARCH}_VIEW}
       DeleteRegKey HKCR "CLSID\${CLSID}"
       SetRegView 32
-      StrCpy $R1 1
+      StrCpy ${FAILED} 1
     ${EndIf}
   ${EndIf}
+!macroend
+
+; Where regsvr32 fails, the handler goes without it.
+!define UnregisterModules "!insertmacro CallArtificialFunction _UnregisterModules"
+!macro _UnregisterModules
+  Push $R0
+  Push $R1
+  StrCpy $R1 0
+  ${ForEachModule} _ModuleUnregister "$R0 $R1"
+  ${If} $R1 <> 0
+  ${AndIf} $FileType != ""
+    DeleteRegKey HKCR "${PROGID}"
+    ReadRegStr $R0 HKCR "$FileType\shellex\PropertySheetHandlers\${PRODUCT}" ""
+    ${If} $R0 == "${CLSID}"
+      DeleteRegKey HKCR "$FileType\shellex\PropertySheetHandlers\${PRODUCT}"
+    ${EndIf}
+  ${EndIf}
+  ClearErrors
+  Pop $R1
+  Pop $R0
 !macroend
 
 ; PutAside: takes a folder from the stack and leaves "" when it holds no
@@ -198,16 +281,16 @@ Function PutAside
 FunctionEnd
 
 !define InstallModule "!insertmacro InstallModule"
-!macro InstallModule ARCH
-  StrCpy $R0 ""
-  ${If} $Dir${ARCH} != ""
+!macro InstallModule ARCH OUT
+  ${If} ${OUT} == ""
+  ${AndIf} $Dir${ARCH} != ""
     SetOutPath "$Dir${ARCH}"
     Push "$Dir${ARCH}"
     Call PutAside
     Pop $Aside${ARCH}
     ${If} $Aside${ARCH} == "?"
       StrCpy $Aside${ARCH} ""
-      StrCpy $R0 "The ${MODULE_${ARCH}_NAME} $Dir${ARCH}\${MODULE} could not be renamed to make room for the new one."
+      StrCpy ${OUT} "The ${MODULE_${ARCH}_NAME} $Dir${ARCH}\${MODULE} could not be renamed to make room for the new one."
     ${Else}
       !ifdef TEST_WAIT_BEFORE_${ARCH}
         ; Tests: programs may load the modules placed so far.
@@ -218,17 +301,17 @@ FunctionEnd
       ClearErrors
       File "/oname=${MODULE}" "${${ARCH}_DLL}"
       ${If} ${Errors}
-        StrCpy $R0 "The ${MODULE_${ARCH}_NAME} $Dir${ARCH}\${MODULE} could not be written."
+        StrCpy ${OUT} "The ${MODULE_${ARCH}_NAME} $Dir${ARCH}\${MODULE} could not be written."
       ${Else}
         StrCpy $Placed${ARCH} 1
         StrCpy $Registered${ARCH} 1
-        ${RegisterModule} ${ARCH} ""
-        ${If} $R0 == 0
-          StrCpy $R0 ""
-        ${ElseIf} $R0 == "timeout"
-          StrCpy $R0 "Registering the ${MODULE_${ARCH}_NAME} ${MODULE} with regsvr32 did not finish within ${REGISTER_TIMEOUT_MS} ms; it was ended."
+        !insertmacro _ModuleRegister ${ARCH} "" ${OUT}
+        ${If} ${OUT} == 0
+          StrCpy ${OUT} ""
+        ${ElseIf} ${OUT} == "timeout"
+          StrCpy ${OUT} "Registering the ${MODULE_${ARCH}_NAME} ${MODULE} with regsvr32 did not finish within ${REGISTER_TIMEOUT_MS} ms; it was ended."
         ${Else}
-          StrCpy $R0 "Registering the ${MODULE_${ARCH}_NAME} ${MODULE} with regsvr32 failed (exit code $R0)."
+          StrCpy ${OUT} "Registering the ${MODULE_${ARCH}_NAME} ${MODULE} with regsvr32 failed (exit code ${OUT})."
         ${EndIf}
       ${EndIf}
     ${EndIf}
@@ -251,7 +334,7 @@ FunctionEnd
 !macroend
 
 !define RestoreModule "!insertmacro RestoreModule"
-!macro RestoreModule ARCH REREGISTER
+!macro RestoreModule ARCH INSTALLED
   ${If} $Placed${ARCH} = 1
     Delete "$Dir${ARCH}\${MODULE}"
     ; A program may hold the new module already: it moves aside and goes at
@@ -278,9 +361,15 @@ FunctionEnd
       System::Call 'kernel32::MoveFileExW(w r0, p 0, i 4)'
       Pop $0
     ${EndIf}
-    !if ${REREGISTER} = 1
-      ${RegisterModule} ${ARCH} ""
-    !endif
+    ${If} ${INSTALLED} = 1
+      Push $0
+      !insertmacro _ModuleRegister ${ARCH} "" $0
+      Pop $0
+    ${EndIf}
+  ${EndIf}
+  ${If} ${INSTALLED} = 0
+  ${AndIf} $Dir${ARCH} != ""
+    RMDir "$Dir${ARCH}"
   ${EndIf}
 !macroend
 

@@ -18,7 +18,8 @@
 !define PENDING_KEY "SYSTEM\CurrentControlSet\Control\Session Manager"
 !define PENDING_VALUE "PendingFileRenameOperations"
 
-; _PendingPath OUT: OUT without the prefixes of a pending operation's path.
+; _PendingPath OUT: OUT without the prefixes of a pending operation's path
+; (uses $R9).
 !macro _PendingPath OUT
   StrCpy $R9 ${OUT} 1
   ${If} $R9 == "!"
@@ -35,14 +36,15 @@
   ${EndIf}
 !macroend
 
-; _PendingOurs: $R8 = 1 when the path in $0 is one of the list in $R0.
-!macro _PendingOurs
-  StrCpy $R8 0
-  ${If} $0 != ""
-    StrCpy $R9 "|$0|"
+; _PendingOurs PATH OUT: OUT = 1 when PATH is one of the list in $R0, else 0
+; (uses $R9).
+!macro _PendingOurs PATH OUT
+  StrCpy ${OUT} 0
+  ${If} ${PATH} != ""
+    StrCpy $R9 "|${PATH}|"
     System::Call 'shlwapi::StrStrIW(w R0, w R9) p .R9'
     ${If} $R9 P<> 0
-      StrCpy $R8 1
+      StrCpy ${OUT} 1
     ${EndIf}
   ${EndIf}
 !macroend
@@ -94,11 +96,11 @@ Function CancelPending
         IntOp $2 $1 + $2
         System::Call 'kernel32::lstrcpynW(w .r0, p R5, i ${NSIS_MAX_STRLEN})'
         !insertmacro _PendingPath $0
-        !insertmacro _PendingOurs
+        !insertmacro _PendingOurs $0 $R8
         ${If} $R8 = 0
           System::Call 'kernel32::lstrcpynW(w .r0, p r1, i ${NSIS_MAX_STRLEN})'
           !insertmacro _PendingPath $0
-          !insertmacro _PendingOurs
+          !insertmacro _PendingOurs $0 $R8
         ${EndIf}
         ${If} $R8 = 0
           IntOp $R9 $2 - $R5

@@ -20,15 +20,15 @@
 ;   ${RemoveCreated}  setup's roll-back and the uninstaller: removes what the
 ;                     record names, where nothing else uses it: for each file
 ;                     type recorded, our handler and the keys setup created.
-;   ${ForgetRecord}   setup's roll-back when nothing was installed before.
 ;
-; The entry's values: TolvaneCreated (CREATED_* bits: those of .wav and the
-; approval, and those of the file type TolvaneFileType, the one hooked
+; The record is kept in the entry's key, which ${RemoveEntry} (entry.nsh)
+; deletes, in the values TolvaneCreated (CREATED_* bits: those of .wav and
+; the approval, and those of the file type TolvaneFileType, the one hooked
 ; first), TolvaneWavDefaultBefore (.wav's default value before setup set it,
 ; when it had one) and, for each file type hooked later, "TolvaneCreated
 ; TYPE" (the bits of CREATED_TYPE_BITS).
 ;
-; Needs LogicLib.nsh, x64.nsh and the defines CLSID, PRODUCT,
+; Needs LogicLib.nsh, x64.nsh, Util.nsh and the defines CLSID, PRODUCT,
 ; DEFAULT_FILE_TYPE, ARP_KEY, EXTENSIONS_KEY, APPROVED_KEY.
 
 !ifndef RECORD_NSH
@@ -94,21 +94,23 @@ Var HadWavDefault
   Pop $R9
 !macroend
 
-; Missing ROOT KEY BIT: sets BIT in $R8 when the key is not there.
-!macro Missing ROOT KEY BIT
+; The macros below use $R7 as scratch; the functions that use them keep it.
+
+; Missing ROOT KEY BIT OUT: sets BIT in OUT when the key is not there.
+!macro Missing ROOT KEY BIT OUT
   !insertmacro KeyState ${ROOT} "${KEY}" $R7
   ${If} $R7 = 0
-    IntOp $R8 $R8 | ${BIT}
+    IntOp ${OUT} ${OUT} | ${BIT}
   ${EndIf}
 !macroend
 
-; MissingDefault ROOT KEY BIT: sets BIT in $R8 when the key has no default
-; value.
-!macro MissingDefault ROOT KEY BIT
+; MissingDefault ROOT KEY BIT OUT: sets BIT in OUT when the key has no
+; default value.
+!macro MissingDefault ROOT KEY BIT OUT
   ClearErrors
   ReadRegStr $R7 ${ROOT} "${KEY}" ""
   ${If} ${Errors}
-    IntOp $R8 $R8 | ${BIT}
+    IntOp ${OUT} ${OUT} | ${BIT}
   ${EndIf}
   ClearErrors
 !macroend
@@ -128,7 +130,8 @@ Var HadWavDefault
   ${EndIf}
 !macroend
 
-; RemoveIfCreatedAndEmpty ROOT KEY BITS BIT
+; RemoveIfCreatedAndEmpty ROOT KEY BITS BIT: the key, where BITS has BIT
+; and it holds nothing but an empty default value.
 !macro RemoveIfCreatedAndEmpty ROOT KEY BITS BIT
   IntOp $R7 ${BITS} & ${BIT}
   ${If} $R7 <> 0
@@ -139,14 +142,65 @@ Var HadWavDefault
   ${EndIf}
 !macroend
 
-; The approval value and its keys in the current registry view.
-!macro RemoveApproval CREATED_APPROVAL CREATED_APPROVED_KEY CREATED_EXTENSIONS_KEY
-  IntOp $R7 $Created & ${CREATED_APPROVAL}
+; ForEachTypeKey MACRO TYPE ARGS: MACRO KEY KEY_BIT DEFAULT_BIT ARGS for each
+; key below HKCR that registration creates for the file type TYPE, deepest
+; first; DEFAULT_BIT is that of the empty default value it gives the key, or
+; 0.
+!macro ForEachTypeKey MACRO TYPE ARGS
+  !insertmacro ${MACRO} "${TYPE}\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_KEY} ${CREATED_HANDLERS_DEFAULT} ${ARGS}
+  !insertmacro ${MACRO} "${TYPE}\shellex" ${CREATED_SHELLEX_KEY} ${CREATED_SHELLEX_DEFAULT} ${ARGS}
+  !insertmacro ${MACRO} "${TYPE}" ${CREATED_TYPE_KEY} 0 ${ARGS}
+!macroend
+
+; RecordTypeKey KEY KEY_BIT DEFAULT_BIT OUT: sets in OUT the bits of what
+; of the key is missing.
+!macro RecordTypeKey KEY KEY_BIT DEFAULT_BIT OUT
+  !insertmacro Missing HKCR "${KEY}" ${KEY_BIT} ${OUT}
+  !if ${DEFAULT_BIT} <> 0
+    !insertmacro MissingDefault HKCR "${KEY}" ${DEFAULT_BIT} ${OUT}
+  !endif
+!macroend
+
+; RemoveTypeKey KEY KEY_BIT DEFAULT_BIT BITS: what of the key BITS names.
+!macro RemoveTypeKey KEY KEY_BIT DEFAULT_BIT BITS
+  !insertmacro RemoveIfCreatedAndEmpty HKCR "${KEY}" ${BITS} ${KEY_BIT}
+  !if ${DEFAULT_BIT} <> 0
+    !insertmacro RemoveDefaultIfCreated HKCR "${KEY}" ${BITS} ${DEFAULT_BIT}
+  !endif
+!macroend
+
+; ForEachView MACRO ARGS: MACRO VIEW ARGS in the 64-bit registry view where
+; there is one, then in the 32-bit one, which stays set.
+!macro ForEachView MACRO ARGS
+  ${If} ${RunningX64}
+    SetRegView 64
+    !insertmacro ${MACRO} 64 ${ARGS}
+  ${EndIf}
+  SetRegView 32
+  !insertmacro ${MACRO} 32 ${ARGS}
+!macroend
+
+; RecordApproval VIEW OUT: sets in OUT the bits of what of the approval and
+; its keys is missing in the current registry view VIEW.
+!macro RecordApproval VIEW OUT
+  !insertmacro Missing HKLM "${EXTENSIONS_KEY}" ${CREATED_EXTENSIONS_KEY_${VIEW}} ${OUT}
+  !insertmacro Missing HKLM "${APPROVED_KEY}" ${CREATED_APPROVED_KEY_${VIEW}} ${OUT}
+  ClearErrors
+  ReadRegStr $R7 HKLM "${APPROVED_KEY}" "${CLSID}"
+  ${If} ${Errors}
+    IntOp ${OUT} ${OUT} | ${CREATED_APPROVAL_${VIEW}}
+  ${EndIf}
+!macroend
+
+; RemoveApproval VIEW BITS: what of the approval and its keys BITS names, in
+; the current registry view VIEW.
+!macro RemoveApproval VIEW BITS
+  IntOp $R7 ${BITS} & ${CREATED_APPROVAL_${VIEW}}
   ${If} $R7 <> 0
     DeleteRegValue HKLM "${APPROVED_KEY}" "${CLSID}"
   ${EndIf}
-  !insertmacro RemoveIfCreatedAndEmpty HKLM "${APPROVED_KEY}" $Created ${CREATED_APPROVED_KEY}
-  !insertmacro RemoveIfCreatedAndEmpty HKLM "${EXTENSIONS_KEY}" $Created ${CREATED_EXTENSIONS_KEY}
+  !insertmacro RemoveIfCreatedAndEmpty HKLM "${APPROVED_KEY}" ${BITS} ${CREATED_APPROVED_KEY_${VIEW}}
+  !insertmacro RemoveIfCreatedAndEmpty HKLM "${EXTENSIONS_KEY}" ${BITS} ${CREATED_EXTENSIONS_KEY_${VIEW}}
 !macroend
 
 ; The view of the entry: the 64-bit one wherever there is one.
@@ -156,8 +210,8 @@ Var HadWavDefault
   ${EndIf}
 !macroend
 
-!macro _RecordDefineBoth PREFIX
-Function ${PREFIX}ReadRecord
+!define ReadRecord "!insertmacro CallArtificialFunction _ReadRecord"
+!macro _ReadRecord
   Push $R0
   !insertmacro _RecordEntryView
   StrCpy $Installed 0
@@ -183,10 +237,16 @@ Function ${PREFIX}ReadRecord
   ClearErrors
   SetRegView 32
   Pop $R0
-FunctionEnd
+!macroend
 
-; RemoveType: takes a file type and its CREATED_* bits from the stack.
-Function ${PREFIX}RemoveType
+; _RecordRemoveType TYPE BITS: our handler and what BITS names of the keys
+; of the file type TYPE.
+!macro _RecordRemoveType TYPE BITS
+  Push "${TYPE}"
+  Push ${BITS}
+  ${CallArtificialFunction} _RecordRemoveTypeBody
+!macroend
+!macro _RecordRemoveTypeBody
   Exch $R8 ; bits
   Exch
   Exch $R6 ; type
@@ -197,27 +257,22 @@ Function ${PREFIX}RemoveType
   ${If} $R7 == "${CLSID}"
     DeleteRegKey HKCR "$R6\shellex\PropertySheetHandlers\${PRODUCT}"
   ${EndIf}
-  !insertmacro RemoveIfCreatedAndEmpty HKCR "$R6\shellex\PropertySheetHandlers" $R8 ${CREATED_HANDLERS_KEY}
-  !insertmacro RemoveDefaultIfCreated HKCR "$R6\shellex\PropertySheetHandlers" $R8 ${CREATED_HANDLERS_DEFAULT}
-  !insertmacro RemoveIfCreatedAndEmpty HKCR "$R6\shellex" $R8 ${CREATED_SHELLEX_KEY}
-  !insertmacro RemoveDefaultIfCreated HKCR "$R6\shellex" $R8 ${CREATED_SHELLEX_DEFAULT}
-  !insertmacro RemoveIfCreatedAndEmpty HKCR "$R6" $R8 ${CREATED_TYPE_KEY}
+  !insertmacro ForEachTypeKey RemoveTypeKey $R6 $R8
   ClearErrors
   Pop $R7
   Pop $R6
   Pop $R8
-FunctionEnd
+!macroend
 
-Function ${PREFIX}RemoveCreated
+!define RemoveCreated "!insertmacro CallArtificialFunction _RemoveCreated"
+!macro _RemoveCreated
   Push $R5
   Push $R6
   Push $R7
   Push $R8
   ${If} $FileType != ""
-    Push $FileType
     IntOp $R8 $Created & ${CREATED_TYPE_BITS}
-    Push $R8
-    Call ${PREFIX}RemoveType
+    !insertmacro _RecordRemoveType $FileType $R8
   ${EndIf}
   ; The types hooked later, one "TolvaneCreated TYPE" value each.
   StrCpy $R5 0
@@ -234,9 +289,7 @@ Function ${PREFIX}RemoveCreated
     StrCpy $R7 $R6 15
     ${If} $R7 S== "${RECORD_TYPE_PREFIX}"
       StrCpy $R6 $R6 "" 15
-      Push $R6
-      Push $R8
-      Call ${PREFIX}RemoveType
+      !insertmacro _RecordRemoveType $R6 $R8
     ${EndIf}
     IntOp $R5 $R5 + 1
   ${Loop}
@@ -256,31 +309,12 @@ Function ${PREFIX}RemoveCreated
     ${EndIf}
   ${EndIf}
   !insertmacro RemoveIfCreatedAndEmpty HKCR ".wav" $Created ${CREATED_WAV_KEY}
-  ${If} ${RunningX64}
-    SetRegView 64
-    !insertmacro RemoveApproval ${CREATED_APPROVAL_64} ${CREATED_APPROVED_KEY_64} ${CREATED_EXTENSIONS_KEY_64}
-  ${EndIf}
-  SetRegView 32
-  !insertmacro RemoveApproval ${CREATED_APPROVAL_32} ${CREATED_APPROVED_KEY_32} ${CREATED_EXTENSIONS_KEY_32}
+  !insertmacro ForEachView RemoveApproval $Created
   ClearErrors
   Pop $R8
   Pop $R7
   Pop $R6
   Pop $R5
-FunctionEnd
-!macroend
-!insertmacro _RecordDefineBoth ""
-!insertmacro _RecordDefineBoth "un."
-
-; RecordApproval: the approval and its keys in the current view, into $R8.
-!macro RecordApproval CREATED_APPROVAL CREATED_APPROVED_KEY CREATED_EXTENSIONS_KEY
-  !insertmacro Missing HKLM "${EXTENSIONS_KEY}" ${CREATED_EXTENSIONS_KEY}
-  !insertmacro Missing HKLM "${APPROVED_KEY}" ${CREATED_APPROVED_KEY}
-  ClearErrors
-  ReadRegStr $R7 HKLM "${APPROVED_KEY}" "${CLSID}"
-  ${If} ${Errors}
-    IntOp $R8 $R8 | ${CREATED_APPROVAL}
-  ${EndIf}
 !macroend
 
 Function RecordBefore
@@ -290,7 +324,7 @@ Function RecordBefore
   Push $R8
   Push $R9
   StrCpy $R8 0
-  !insertmacro Missing HKCR ".wav" ${CREATED_WAV_KEY}
+  !insertmacro Missing HKCR ".wav" ${CREATED_WAV_KEY} $R8
   ; The module sets .wav's default value where it names no type.
   ClearErrors
   ReadRegStr $R9 HKCR ".wav" ""
@@ -307,20 +341,11 @@ Function RecordBefore
     ${EndIf}
   ${EndIf}
   ClearErrors
-  ${If} ${RunningX64}
-    SetRegView 64
-    !insertmacro RecordApproval ${CREATED_APPROVAL_64} ${CREATED_APPROVED_KEY_64} ${CREATED_EXTENSIONS_KEY_64}
-  ${EndIf}
-  SetRegView 32
-  !insertmacro RecordApproval ${CREATED_APPROVAL_32} ${CREATED_APPROVED_KEY_32} ${CREATED_EXTENSIONS_KEY_32}
+  !insertmacro ForEachView RecordApproval $R8
   IntOp $Created $Created | $R8
 
   StrCpy $R8 0
-  !insertmacro Missing HKCR "$R6" ${CREATED_TYPE_KEY}
-  !insertmacro Missing HKCR "$R6\shellex" ${CREATED_SHELLEX_KEY}
-  !insertmacro Missing HKCR "$R6\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_KEY}
-  !insertmacro MissingDefault HKCR "$R6\shellex" ${CREATED_SHELLEX_DEFAULT}
-  !insertmacro MissingDefault HKCR "$R6\shellex\PropertySheetHandlers" ${CREATED_HANDLERS_DEFAULT}
+  !insertmacro ForEachTypeKey RecordTypeKey $R6 $R8
   ${If} $FileType == ""
     StrCpy $FileType $R6
   ${EndIf}
@@ -353,36 +378,10 @@ Function RecordBefore
   Pop $R6
 FunctionEnd
 
-Function ForgetRecord
-  !insertmacro _RecordEntryView
-  DeleteRegKey HKLM "${ARP_KEY}"
-  SetRegView 32
-FunctionEnd
-
 !define RecordBefore "!insertmacro RecordBefore"
 !macro RecordBefore TYPE
   Push "${TYPE}"
   Call RecordBefore
-!macroend
-!define ForgetRecord "!insertmacro ForgetRecord"
-!macro ForgetRecord
-  Call ForgetRecord
-!macroend
-!define ReadRecord "!insertmacro ReadRecord"
-!macro ReadRecord
-  !ifdef __UNINSTALL__
-    Call un.ReadRecord
-  !else
-    Call ReadRecord
-  !endif
-!macroend
-!define RemoveCreated "!insertmacro RemoveCreated"
-!macro RemoveCreated
-  !ifdef __UNINSTALL__
-    Call un.RemoveCreated
-  !else
-    Call RemoveCreated
-  !endif
 !macroend
 
 !endif
