@@ -2,86 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
-#include <set>
 
 #include "case_name.h"
 #include "exceptions.h"
-#include "registry_key.h"
+#include "registry_sandbox.h"
 #include "test_classes.h"
 
 namespace {
 
 const char* const TestClassText = "{0C9A3E52-7F41-4B8D-A6E2-5D13C8F07B64}";
 
-// What lies below a key: every subkey path, and every value as
-// "path|name" -> data ("<type N>" for anything but a zero-terminated REG_SZ).
-struct TRegistryTree {
-  std::set<std::string> Keys;
-  std::map<std::string, std::string> Values;
-};
-
-void ReadTree(HKEY key, const std::string& path, TRegistryTree& tree) {
-  char name[512];
-  BYTE data[2048];
-  for (DWORD i = 0;; ++i) {
-    DWORD nameLength = sizeof name, type = 0, size = sizeof data;
-    if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
-      break;
-    std::string text(reinterpret_cast<char*>(data), size);
-    if (type != REG_SZ || size == 0 || text.back() != '\0')
-      text = "<type " + std::to_string(type) + ">";
-    else
-      text.pop_back();
-    tree.Values[path + "|" + name] = text;
-  }
-  for (DWORD i = 0;; ++i) {
-    DWORD nameLength = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    std::string subPath = path.empty() ? name : path + "\\" + name;
-    tree.Keys.insert(subPath);
-    TRegKey subKey;
-    if (RegOpenKeyExA(key, name, 0, KEY_READ, subKey.put()) == ERROR_SUCCESS)
-      ReadTree(subKey.get(), subPath, tree);
-  }
-}
-
-// HKEY_CLASSES_ROOT redirected to a scratch key below HKEY_CURRENT_USER for
-// the length of each test.
+// HKEY_CLASSES_ROOT redirected to a sandbox for the length of each test.
 class RegistrySandboxTest : public ComServerTest {
 protected:
-  void SetUp() override {
-    ComServerTest::SetUp();
-    FScratchPath = "Software\\Tolvane tests\\comserver " + std::to_string(GetCurrentProcessId());
-    RegDeleteTreeA(HKEY_CURRENT_USER, FScratchPath.c_str());
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, FScratchPath.c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, FScratch.put(), nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, FScratch.get()), ERROR_SUCCESS);
-  }
-  void TearDown() override {
-    RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
-    FScratch.reset();
-    RegDeleteTreeA(HKEY_CURRENT_USER, FScratchPath.c_str());
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Tolvane tests"); // only when nothing else is in it
-    ComServerTest::TearDown();
-  }
-
-  TRegistryTree Tree() {
-    TRegistryTree tree;
-    ReadTree(FScratch.get(), "", tree);
-    return tree;
-  }
-
-  void MakeKey(const std::string& path) {
-    TRegKey key;
-    ASSERT_EQ(RegCreateKeyExA(FScratch.get(), path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              key.put(), nullptr),
-              ERROR_SUCCESS);
-  }
+  TRegistryTree Tree() { return ReadTree(HKEY_CLASSES_ROOT); }
 
   // A factory of a server whose module lies at the given path.
   std::unique_ptr<TComObjectFactory> MakeFactory(const std::string& className,
@@ -93,10 +28,7 @@ protected:
   }
 
   TFakeServer Server{"C:\\Modules\\Sample.Ext.dll"};
-
-private:
-  std::string FScratchPath;
-  TRegKey FScratch;
+  TRegistrySandbox Sandbox;
 };
 
 // A file in a directory whose name holds a blank, removed afterwards.
@@ -155,18 +87,9 @@ TEST_F(RegistrySandboxTest, CreateClassesKeyStoresTheTextWithItsTerminatingZero)
   CreateClassesKey("Alpha\\Beta", "", "Default text");
   CreateClassesKey("Alpha", "Empty", "");
 
-  TRegKey key;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "Alpha\\Beta", 0, KEY_READ, key.put()), ERROR_SUCCESS);
-  DWORD type = 0, size = 0;
-  ASSERT_EQ(RegQueryValueExA(key.get(), "Name", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(type, DWORD(REG_SZ));
-  EXPECT_EQ(size, sizeof "Value text");
-
-  TRegistryTree tree = Tree();
-  EXPECT_EQ(tree.Keys, (std::set<std::string>{"Alpha", "Alpha\\Beta"}));
-  EXPECT_EQ(tree.Values, (std::map<std::string, std::string>{{"Alpha\\Beta|Name", "Value text"},
-                                                             {"Alpha\\Beta|", "Default text"},
-                                                             {"Alpha|Empty", ""}}));
+  // A REG_SZ (1) without its zero would read "(no NUL)".
+  EXPECT_EQ(Tree(), Sorted({"Alpha\\Beta|Name|1|Value text", "Alpha\\Beta||1|Default text",
+                            "Alpha|Empty|1|"}));
 }
 
 TEST_F(RegistrySandboxTest, CreateClassesKeyThatCannotCreateTheKeyRaisesTheRegistryEntryError) {
@@ -179,17 +102,17 @@ TEST_F(RegistrySandboxTest, CreateClassesKeyThatCannotCreateTheKeyRaisesTheRegis
   } catch (const EOleError& e) {
     EXPECT_EQ(e.Message(), "Error creating system registry entry");
   }
-  EXPECT_EQ(Tree().Values.size(), 0u);
+  EXPECT_TRUE(Tree().empty());
 }
 
 TEST_F(RegistrySandboxTest, DeleteClassesKeyDeletesTheKeyAndNeverRaises) {
-  MakeKey("Alpha\\Beta");
-  MakeKey("Gamma\\Delta");
+  CreateKey(HKEY_CLASSES_ROOT, "Alpha\\Beta");
+  CreateKey(HKEY_CLASSES_ROOT, "Gamma\\Delta");
   DeleteClassesKey("Alpha\\Beta");
   EXPECT_NO_THROW(DeleteClassesKey("Alpha\\Beta"));
   EXPECT_NO_THROW(DeleteClassesKey("Nowhere\\At all"));
   EXPECT_NO_THROW(DeleteClassesKey("Gamma")); // has a subkey: stays
-  EXPECT_EQ(Tree().Keys, (std::set<std::string>{"Alpha", "Gamma", "Gamma\\Delta"}));
+  EXPECT_EQ(Tree(), Sorted({"Alpha|", "Gamma|", "Gamma\\Delta|"}));
 }
 
 // Which form of the module path the server key gets.
@@ -273,35 +196,29 @@ struct TEntriesCase {
   const char* Name;
   const char* ClassName;
   TThreadingModel Threading;
-  std::set<std::string> Keys;
-  std::map<std::string, std::string> Values;
+  TRegistryTree Entries;
 };
 
 const std::string ClassKey = std::string("CLSID\\") + TestClassText;
 const std::string ServerKey = ClassKey + "\\InprocServer32";
 
-std::map<std::string, std::string> ClassValues(const char* threadingModel) {
-  std::map<std::string, std::string> values = {{ClassKey + "|", "Test object"},
-                                               {ServerKey + "|", "C:\\Modules\\Sample.Ext.dll"}};
+// What registering the test class writes: the class and server keys (with
+// the threading model where there is one) and, unless progId is empty, the
+// program identifier's keys.
+TRegistryTree Entries(const char* threadingModel = "Apartment",
+                      const std::string& progId = "Sample.Ext.TTestObject",
+                      const std::string& description = "Test object",
+                      const std::string& modulePath = "C:\\Modules\\Sample.Ext.dll") {
+  TRegistryTree tree = {"CLSID|", ClassKey + "||1|" + description,
+                        ServerKey + "||1|" + modulePath};
   if (threadingModel)
-    values[ServerKey + "|ThreadingModel"] = threadingModel;
-  return values;
+    tree.push_back(ServerKey + "|ThreadingModel|1|" + threadingModel);
+  if (!progId.empty())
+    tree.insert(tree.end(), {progId + "||1|" + description,
+                             progId + "\\Clsid||1|" + TestClassText,
+                             ClassKey + "\\ProgID||1|" + progId});
+  return Sorted(tree);
 }
-
-std::map<std::string, std::string> WithProgIdValues(std::map<std::string, std::string> values) {
-  values["Sample.Ext.TTestObject|"] = "Test object";
-  values["Sample.Ext.TTestObject\\Clsid|"] = TestClassText;
-  values[ClassKey + "\\ProgID|"] = "Sample.Ext.TTestObject";
-  return values;
-}
-
-const std::set<std::string> ClassKeys = {"CLSID", ClassKey, ServerKey};
-const std::set<std::string> ClassAndProgIdKeys = {"CLSID",
-                                                  ClassKey,
-                                                  ServerKey,
-                                                  ClassKey + "\\ProgID",
-                                                  "Sample.Ext.TTestObject",
-                                                  "Sample.Ext.TTestObject\\Clsid"};
 
 class GenericEntriesTest : public RegistrySandboxTest,
                            public ::testing::WithParamInterface<TEntriesCase> {};
@@ -310,41 +227,32 @@ TEST_P(GenericEntriesTest, RegisteringWritesExactlyTheEntriesAndUnregisteringRem
   const TEntriesCase& c = GetParam();
   auto factory = MakeFactory(c.ClassName, c.Threading);
   factory->UpdateRegistration(true);
-  TRegistryTree tree = Tree();
-  EXPECT_EQ(tree.Keys, c.Keys);
-  EXPECT_EQ(tree.Values, c.Values);
-
+  EXPECT_EQ(Tree(), c.Entries);
   factory->UpdateRegistration(false);
-  tree = Tree();
-  EXPECT_EQ(tree.Keys, std::set<std::string>{"CLSID"}); // no step names it
-  EXPECT_TRUE(tree.Values.empty());
+  EXPECT_EQ(Tree(), TRegistryTree{"CLSID|"}); // no step names it
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Classes, GenericEntriesTest,
-    ::testing::Values(TEntriesCase{"Apartment", "TTestObject", tmApartment, ClassAndProgIdKeys,
-                                   WithProgIdValues(ClassValues("Apartment"))},
-                      TEntriesCase{"Free", "TTestObject", tmFree, ClassAndProgIdKeys,
-                                   WithProgIdValues(ClassValues("Free"))},
-                      TEntriesCase{"Both", "TTestObject", tmBoth, ClassAndProgIdKeys,
-                                   WithProgIdValues(ClassValues("Both"))},
+    ::testing::Values(TEntriesCase{"Apartment", "TTestObject", tmApartment, Entries("Apartment")},
+                      TEntriesCase{"Free", "TTestObject", tmFree, Entries("Free")},
+                      TEntriesCase{"Both", "TTestObject", tmBoth, Entries("Both")},
                       TEntriesCase{"SingleHasNoThreadingModel", "TTestObject", tmSingle,
-                                   ClassAndProgIdKeys, WithProgIdValues(ClassValues(nullptr))},
-                      TEntriesCase{"EmptyClassNameHasNoProgId", "", tmApartment, ClassKeys,
-                                   ClassValues("Apartment")}),
+                                   Entries(nullptr)},
+                      TEntriesCase{"EmptyClassNameHasNoProgId", "", tmApartment,
+                                   Entries("Apartment", "")}),
     [](const ::testing::TestParamInfo<TEntriesCase>& info) { return info.param.Name; });
 
 TEST_F(RegistrySandboxTest, AnInternalFactoryWritesAndRemovesNothing) {
   auto internal = MakeFactory("TTestObject", tmApartment, ciInternal);
   internal->UpdateRegistration(true);
-  EXPECT_TRUE(Tree().Keys.empty());
+  EXPECT_TRUE(Tree().empty());
 
   auto registered = MakeFactory("TTestObject", tmApartment);
   registered->UpdateRegistration(true);
   const TRegistryTree before = Tree();
   internal->UpdateRegistration(false);
-  EXPECT_EQ(Tree().Keys, before.Keys);
-  EXPECT_EQ(Tree().Values, before.Values);
+  EXPECT_EQ(Tree(), before);
 }
 
 TEST_F(RegistrySandboxTest, RegisteringTwiceLeavesTheSameEntriesWithTheNewestValues) {
@@ -352,33 +260,27 @@ TEST_F(RegistrySandboxTest, RegisteringTwiceLeavesTheSameEntriesWithTheNewestVal
   factory->UpdateRegistration(true);
   factory->ClassDescription = "Renamed";
   factory->UpdateRegistration(true);
-  TRegistryTree tree = Tree();
-  EXPECT_EQ(tree.Keys, ClassAndProgIdKeys);
-  EXPECT_EQ(tree.Values.at(ClassKey + "|"), "Renamed");
-  EXPECT_EQ(tree.Values.at("Sample.Ext.TTestObject|"), "Renamed");
-  EXPECT_EQ(tree.Values.size(), 6u);
+  EXPECT_EQ(Tree(), Entries("Apartment", "Sample.Ext.TTestObject", "Renamed"));
 }
 
 TEST_F(RegistrySandboxTest, UnregisteringWhatIsNotRegisteredSucceedsAndTouchesNothingElse) {
-  MakeKey("CLSID\\{E4B27D90-1C5A-4F36-8B0D-92A7E6F3C815}\\InprocServer32");
-  MakeKey("Sample.Ext.Other");
+  CreateKey(HKEY_CLASSES_ROOT, "CLSID\\{E4B27D90-1C5A-4F36-8B0D-92A7E6F3C815}\\InprocServer32");
+  CreateKey(HKEY_CLASSES_ROOT, "Sample.Ext.Other");
   auto factory = MakeFactory("TTestObject", tmApartment);
   EXPECT_NO_THROW(factory->UpdateRegistration(false));
-  EXPECT_EQ(Tree().Keys,
-            (std::set<std::string>{"CLSID", "CLSID\\{E4B27D90-1C5A-4F36-8B0D-92A7E6F3C815}",
-                                   "CLSID\\{E4B27D90-1C5A-4F36-8B0D-92A7E6F3C815}\\InprocServer32",
-                                   "Sample.Ext.Other"}));
+  EXPECT_EQ(Tree(), Sorted({"CLSID|", "CLSID\\{E4B27D90-1C5A-4F36-8B0D-92A7E6F3C815}|",
+                            "CLSID\\{E4B27D90-1C5A-4F36-8B0D-92A7E6F3C815}\\InprocServer32|",
+                            "Sample.Ext.Other|"}));
 }
 
 TEST_F(RegistrySandboxTest, UnregisteringDeletesOnlyTheKeysItNames) {
   auto factory = MakeFactory("TTestObject", tmApartment);
   factory->UpdateRegistration(true);
-  MakeKey(ClassKey + "\\Implemented Categories");
+  CreateKey(HKEY_CLASSES_ROOT, ClassKey + "\\Implemented Categories");
   factory->UpdateRegistration(false);
   // The class key keeps a subkey that is not the frame's, so it stays.
-  EXPECT_EQ(Tree().Keys,
-            (std::set<std::string>{"CLSID", ClassKey, ClassKey + "\\Implemented Categories"}));
-  EXPECT_EQ(Tree().Values, (std::map<std::string, std::string>{{ClassKey + "|", "Test object"}}));
+  EXPECT_EQ(Tree(), Sorted({"CLSID|", ClassKey + "||1|Test object",
+                            ClassKey + "\\Implemented Categories|"}));
 }
 
 TEST_F(RegistrySandboxTest, AModulePathWithABlankIsRegisteredInItsShortForm) {
@@ -386,11 +288,11 @@ TEST_F(RegistrySandboxTest, AModulePathWithABlankIsRegisteredInItsShortForm) {
   Server.Path = file.Path;
   auto factory = MakeFactory("TTestObject", tmApartment);
   factory->UpdateRegistration(true);
-  const std::string stored = Tree().Values.at(ServerKey + "|");
+  const std::string stored = ReadString(HKEY_CLASSES_ROOT, ServerKey).value_or("");
   EXPECT_EQ(stored, RegisteredModulePath(file.Path, FromAnsi(file.Path)).Ansi);
   EXPECT_EQ(stored.find(' '), std::string::npos) << stored;
   // The base name of the program identifier comes from the long path.
-  EXPECT_EQ(Tree().Values.at(ClassKey + "\\ProgID|"), "Sample Module.TTestObject");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, ClassKey + "\\ProgID"), "Sample Module.TTestObject");
 }
 
 TEST_F(RegistrySandboxTest, AFailingWriteRaisesAndKeepsWhatWasWrittenBefore) {
@@ -401,7 +303,7 @@ TEST_F(RegistrySandboxTest, AFailingWriteRaisesAndKeepsWhatWasWrittenBefore) {
   } catch (const EOleError& e) {
     EXPECT_EQ(e.Message(), "Error creating system registry entry");
   }
-  EXPECT_EQ(Tree().Values, ClassValues("Apartment"));
+  EXPECT_EQ(Tree(), Entries("Apartment", ""));
 }
 
 TEST_F(RegistrySandboxTest, TheRegistrationWalkWritesTheEntriesOfTheServersFactories) {
@@ -410,13 +312,10 @@ TEST_F(RegistrySandboxTest, TheRegistrationWalkWritesTheEntriesOfTheServersFacto
   new TComObjectFactory(ServerInstance, &ConstructComObject<TTestObject>, CLSID_OtherObject,
                         "TOther", "Other", ciInternal, tmApartment);
   ServerInstance->UpdateServerRegistration(true);
-  TRegistryTree tree = Tree();
-  EXPECT_EQ(tree.Keys, (std::set<std::string>{"CLSID", ClassKey, ServerKey, ClassKey + "\\ProgID",
-                                              "comserver_tests.TTestObject",
-                                              "comserver_tests.TTestObject\\Clsid"}));
-  EXPECT_EQ(tree.Values.at(ServerKey + "|"), ServerInstance->ServerFilePath());
+  EXPECT_EQ(Tree(), Entries("Apartment", "comserver_tests.TTestObject", "Test object",
+                            ServerInstance->ServerFilePath()));
   ServerInstance->UpdateServerRegistration(false);
-  EXPECT_EQ(Tree().Keys, std::set<std::string>{"CLSID"});
+  EXPECT_EQ(Tree(), TRegistryTree{"CLSID|"});
 }
 
 } // namespace
