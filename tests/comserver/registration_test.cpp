@@ -7,6 +7,7 @@
 #include "case_name.h"
 #include "exceptions.h"
 #include "registry_sandbox.h"
+#include "temp_files.h"
 #include "test_classes.h"
 
 namespace {
@@ -31,33 +32,10 @@ protected:
   TRegistrySandbox Sandbox;
 };
 
-// A file in a directory whose name holds a blank, removed afterwards.
 // The ASCII text of a UTF-16 one that holds nothing else.
 std::string WideAsAnsi(const std::wstring& text) {
   return std::string(text.begin(), text.end());
 }
-
-class TBlankPathFile {
-public:
-  TBlankPathFile() {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    FDirectory = std::string(temp) + "tolvane comserver " + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(FDirectory.c_str(), nullptr);
-    Path = FDirectory + "\\Sample Module.dll";
-    HANDLE file = CreateFileA(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-      CloseHandle(file);
-  }
-  ~TBlankPathFile() {
-    DeleteFileA(Path.c_str());
-    RemoveDirectoryA(FDirectory.c_str());
-  }
-  std::string Path;
-
-private:
-  std::string FDirectory;
-};
 
 struct TClassIdCase {
   CLSID ClassId;
@@ -181,15 +159,15 @@ TEST(RegisteredModulePath, FailsWhenNoFormNamesTheModule) {
 }
 
 TEST(RegisteredModulePath, APathWithABlankBecomesItsShortFormInEitherForm) {
-  TBlankPathFile file;
-  const std::string ansi = RegisteredModulePath(file.Path, FromAnsi(file.Path)).Ansi;
+  TTempFolder folder;
+  const std::wstring path = folder.Write(L"Sample Module.dll", {});
+  const std::string ansi = RegisteredModulePath(ToAnsi(path), path).Ansi;
   EXPECT_EQ(ansi.find(' '), std::string::npos) << ansi;
   char longPath[MAX_PATH];
   DWORD length = GetLongPathNameA(ansi.c_str(), longPath, MAX_PATH);
-  EXPECT_EQ(std::string(longPath, length), file.Path);
+  EXPECT_EQ(std::string(longPath, length), ToAnsi(path));
   // The same file named by a path the ANSI one does not match.
-  const std::wstring wide = RegisteredModulePath("", FromAnsi(file.Path)).Wide;
-  EXPECT_TRUE(wide == FromAnsi(ansi));
+  EXPECT_TRUE(RegisteredModulePath("", path).Wide == FromAnsi(ansi));
 }
 
 struct TEntriesCase {
@@ -284,12 +262,12 @@ TEST_F(RegistrySandboxTest, UnregisteringDeletesOnlyTheKeysItNames) {
 }
 
 TEST_F(RegistrySandboxTest, AModulePathWithABlankIsRegisteredInItsShortForm) {
-  TBlankPathFile file;
-  Server.Path = file.Path;
+  TTempFolder folder;
+  Server.Path = ToAnsi(folder.Write(L"Sample Module.dll", {}));
   auto factory = MakeFactory("TTestObject", tmApartment);
   factory->UpdateRegistration(true);
   const std::string stored = ReadString(HKEY_CLASSES_ROOT, ServerKey).value_or("");
-  EXPECT_EQ(stored, RegisteredModulePath(file.Path, FromAnsi(file.Path)).Ansi);
+  EXPECT_EQ(stored, RegisteredModulePath(Server.Path, FromAnsi(Server.Path)).Ansi);
   EXPECT_EQ(stored.find(' '), std::string::npos) << stored;
   // The base name of the program identifier comes from the long path.
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, ClassKey + "\\ProgID"), "Sample Module.TTestObject");
