@@ -1,5 +1,5 @@
-// Small COM classes, a server stand-in and a fixture that gives every test a
-// fresh server and factory list.
+// Small COM classes, a server stand-in, a fixture that gives every test a
+// fresh server and factory list, and one that adds a registry sandbox.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 #include "class_factory.h"
 #include "com_object.h"
 #include "message_box_capture.h"
+#include "registry_sandbox.h"
 #include "server.h"
 
 // An interface of the tests: one method beyond IUnknown.
@@ -140,4 +142,36 @@ protected:
   TMessageBoxCapture Boxes;
   // Outlives the factories that the server destroys at teardown.
   std::vector<std::string> Log;
+};
+
+// CLSID_TestObject as registration writes it, and its keys below
+// HKEY_CLASSES_ROOT.
+extern const std::string TestClassText;
+extern const std::string TestClassKey;
+extern const std::string TestServerKey;
+
+// What registering the test class writes: the class and server keys (with
+// the threading model where there is one) and, unless progId is empty, the
+// program identifier's keys.
+TRegistryTree TestObjectEntries(const char* threadingModel = "Apartment",
+                                const std::string& progId = "Sample.Ext.TTestObject",
+                                const std::string& description = "Test object",
+                                const std::string& modulePath = "C:\\Modules\\Sample.Ext.dll");
+
+// HKEY_CLASSES_ROOT redirected to a sandbox for the length of each test.
+class RegistrySandboxTest : public ComServerTest {
+protected:
+  TRegistryTree Tree() { return ReadTree(HKEY_CLASSES_ROOT); }
+
+  // A factory of a server whose module lies at the given path.
+  std::unique_ptr<TComObjectFactory> MakeFactory(const std::string& className,
+                                                 TThreadingModel threading,
+                                                 TClassInstancing instancing = ciMultiInstance) {
+    return std::make_unique<TComObjectFactory>(&Server, &ConstructComObject<TTestObject>,
+                                               CLSID_TestObject, className, "Test object",
+                                               instancing, threading);
+  }
+
+  TFakeServer Server{"C:\\Modules\\Sample.Ext.dll"};
+  TRegistrySandbox Sandbox;
 };
