@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    TestObjectEntries(nullptr)},
                       TEntriesCase{"EmptyClassNameHasNoProgId", "", tmApartment,
                                    TestObjectEntries("Apartment", "")}),
-    [](const ::testing::TestParamInfo<TEntriesCase>& info) { return info.param.Name; });
+    TCaseName());
 
 TEST_F(RegistrySandboxTest, AnInternalFactoryWritesAndRemovesNothing) {
   auto internal = MakeFactory("TTestObject", tmApartment, ciInternal);

@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "C:\\????\\Sample Module.dll",
                         L"C:\\\x0417\x0432\\Sample Module.dll",
                         {"", L"C:\\\x0417\x0432\\Sample Module.dll"}}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TCaseName());
 
 TEST(RegisteredModulePath, FailsWhenNoFormNamesTheModule) {
   EXPECT_THROW(RegisteredModulePath("C:\\Modules\\PELLMORE.DLL", L""), EOleError);

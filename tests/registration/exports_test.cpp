@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(Exports, ExportOrdinal,
                                            TExport{2, "DllRegisterServer"},
                                            TExport{3, "DllCanUnloadNow"},
                                            TExport{4, "DllGetClassObject"}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+                         TCaseName());
 
 TEST_F(PellmoreExports, NoFifthExportByOrdinal) {
   EXPECT_EQ(Module.Export(MAKEINTRESOURCEA(5)), nullptr);
@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                                      CLASS_E_CLASSNOTAVAILABLE},
                       TRefusedLookup{"NullOutPointer", &CLSID_Tolvane, &IID_IClassFactory, false,
                                      E_POINTER}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TCaseName());
 
 TEST_F(PellmoreExports, IUnknownAndIClassFactoryAreTheSameFactoryPointer) {
   void* unknown = Garbage;
@@ -193,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     test.LockServer(TRUE);
                                     return [&test] { test.LockServer(FALSE); };
                                   }}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TCaseName());
 
 std::vector<HPROPSHEETPAGE> AddedPages;
 
