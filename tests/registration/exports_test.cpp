@@ -18,7 +18,7 @@
 #include "import_patch.h"
 #include "pellmore_module.h"
 #include "ref_parent_stand_in.h"
-#include "wav_builder.h"
+#include "temp_files.h"
 
 namespace {
 
@@ -200,21 +200,14 @@ BOOL CALLBACK KeepPage(HPROPSHEETPAGE page, LPARAM) {
   return TRUE;
 }
 
-std::string TempWavPath() {
-  char directory[MAX_PATH];
-  GetTempPathA(MAX_PATH, directory);
-  return std::string(directory) + "tolvane-exports-" + std::to_string(GetCurrentProcessId()) +
-         ".wav";
-}
-
 TEST_F(PellmoreExports, AnOpenPageKeepsTheModuleLoadedUntilItIsDestroyed) {
   TRefParentStandIn standIn(Module.Handle());
   ASSERT_TRUE(standIn.Active()) << "the module imports the two comctl32 page functions";
   AddedPages.clear();
 
-  const std::string wav = TempWavPath();
-  ASSERT_TRUE(TWavBuilder().WriteTo(wav, 176400));
-  TDropDataObject selection({FromAnsi(wav)});
+  TTestFile wav;
+  wav.Write(TWavBuilder(), 176444); // one second
+  TDropDataObject selection({FromAnsi(wav.Path())});
 
   IShellExtInit* init = NewExtension();
   ASSERT_NE(init, nullptr);
@@ -252,7 +245,6 @@ TEST_F(PellmoreExports, AnOpenPageKeepsTheModuleLoadedUntilItIsDestroyed) {
   EXPECT_EQ(TRefParentStandIn::DestroyCalls(), 0) << "the sheet destroys the page it was given";
   EXPECT_EQ(selection.MediumReleases, 1);
   EXPECT_EQ(Module.DllCanUnloadNow(), S_OK);
-  DeleteFileA(wav.c_str());
 }
 
 } // namespace
