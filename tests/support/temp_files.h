@@ -40,15 +40,6 @@ inline std::string TestFilePath(const std::string& suffix = "") {
   return TestPathStem() + suffix + ".wav";
 }
 
-// Writes the bytes into a file just opened, and closes it; false when the
-// file could not be opened or written.
-inline bool WriteAndClose(FILE* file, const std::vector<uint8_t>& bytes) {
-  if (!file)
-    return false;
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
-}
-
 class TTestFile {
 public:
   explicit TTestFile(const std::string& suffix = "") : FPath(TestFilePath(suffix)) {}
