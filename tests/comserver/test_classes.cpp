@@ -1,6 +1,5 @@
 #include "test_classes.h"
 
-#include <algorithm>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -123,24 +122,6 @@ bool CompletesOnAnotherThread(std::function<void()> action) {
   else
     thread.detach();
   return finished;
-}
-
-void TEventLog::Add(const std::string& event) {
-  std::lock_guard<std::mutex> guard(FMutex);
-  FEvents.push_back(event);
-  FChanged.notify_all();
-}
-
-bool TEventLog::WaitFor(const std::string& event) {
-  std::unique_lock<std::mutex> guard(FMutex);
-  return FChanged.wait_for(guard, std::chrono::seconds(10), [&] {
-    return std::find(FEvents.begin(), FEvents.end(), event) != FEvents.end();
-  });
-}
-
-std::vector<std::string> TEventLog::Events() {
-  std::lock_guard<std::mutex> guard(FMutex);
-  return FEvents;
 }
 
 TRegistryTree TestObjectEntries(const char* threadingModel, const std::string& progId,

@@ -7,10 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +16,7 @@
 #include "ansi_text.h"
 #include "class_factory.h"
 #include "com_object.h"
+#include "event_log.h"
 #include "message_box_capture.h"
 #include "registry_sandbox.h"
 #include "server.h"
@@ -112,20 +111,6 @@ public:
 // Runs the action on a thread of its own and waits up to ten seconds for it
 // to end; false when it did not (it is then left blocked).
 bool CompletesOnAnotherThread(std::function<void()> action);
-
-// What threads of a test did, in order.
-class TEventLog {
-public:
-  void Add(const std::string& event);
-  // Waits up to ten seconds for the event; false when it did not come.
-  bool WaitFor(const std::string& event);
-  std::vector<std::string> Events();
-
-private:
-  std::mutex FMutex;
-  std::condition_variable FChanged;
-  std::vector<std::string> FEvents;
-};
 
 // Every test starts with a fresh ServerInstance, an empty factory list, no
 // object counted, and message boxes captured instead of shown; TearDown
