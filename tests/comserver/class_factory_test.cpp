@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TCreateCase{"AggregatedForUnlistedInterface", true, &IID_IDispatch,
                                   CLASS_E_NOAGGREGATION, 0, 0},
                       TCreateCase{"AggregatedForUnknown", true, &IID_IUnknown, S_OK, 1, 0}),
-    [](const ::testing::TestParamInfo<TCreateCase>& info) { return info.param.Name; });
+    TCaseName());
 
 TEST_F(ClassFactoryTest, CreateInstanceHandsOutTheRequestedInterfaceOfAnObjectWithOneReference) {
   ITestPing* ping = nullptr;
@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "caf\xE9."},
         TFailureCase{"EmptyMessageIsShownEmpty", TFailingObject::fException, "", ""},
         TFailureCase{"ForeignExceptionShowsNothing", TFailingObject::fForeign, "foreign", nullptr}),
-    [](const ::testing::TestParamInfo<TFailureCase>& info) { return info.param.Name; });
+    TCaseName());
 
 TComObject* RunOutOfMemory(TComObjectFactory&, IUnknown*) {
   throw std::bad_alloc();

@@ -6,9 +6,11 @@
 #include <thread>
 #include <vector>
 
+#include "case_name.h"
 #include "class_manager.h"
 #include "exceptions.h"
 #include "server_lifetime.h"
+#include "temp_files.h"
 #include "test_classes.h"
 
 namespace {
@@ -71,6 +73,88 @@ INSTANTIATE_TEST_SUITE_P(
                       TBaseNameCase{"\\\\server\\share\\PELLMORE.DLL", "PELLMORE"},
                       TBaseNameCase{"C:\\dir\\", ""}, TBaseNameCase{"C:\\dir\\.dll", ""},
                       TBaseNameCase{"", ""}));
+
+// The ASCII text of a UTF-16 one that holds nothing else.
+std::string WideAsAnsi(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
+
+// Which form of the module path the server key gets.
+struct TModulePathCase {
+  const char* Name;
+  std::string Ansi;
+  std::wstring Wide;
+  TModulePath Registered;
+  bool Raises = false;
+};
+
+class RegisteredModulePathTest : public ::testing::TestWithParam<TModulePathCase> {};
+
+TEST_P(RegisteredModulePathTest, IsTheAnsiPathOnlyWhereItNamesTheModule) {
+  if (GetParam().Raises) {
+    EXPECT_THROW(RegisteredModulePath(GetParam().Ansi, GetParam().Wide), EOleError);
+    return;
+  }
+  const TModulePath registered = RegisteredModulePath(GetParam().Ansi, GetParam().Wide);
+  EXPECT_EQ(registered.Ansi, GetParam().Registered.Ansi);
+  EXPECT_TRUE(registered.Wide == GetParam().Registered.Wide);
+}
+
+const std::wstring CyrillicPath = L"C:\\\x0417\x0432\x0443\x043A\\PELLMORE.DLL";
+// Where a character takes two bytes in the ANSI code page, a path of 215
+// characters may not fit the 261 the ANSI path is read into.
+const std::wstring LongPath = L"C:\\" + std::wstring(200, L'd') + L"\\PELLMORE.DLL";
+// MAX_PATH - 1 and MAX_PATH characters, no file: COM reads the longer one
+// only in a short form, and there is none.
+const std::wstring LongestPath = L"C:\\" + std::wstring(MAX_PATH - 17, L'd') + L"\\PELLMORE.DLL";
+const std::wstring TooLongPath = L"C:\\" + std::wstring(MAX_PATH - 16, L'd') + L"\\PELLMORE.DLL";
+
+INSTANTIATE_TEST_SUITE_P(
+    Registration, RegisteredModulePathTest,
+    ::testing::Values(
+        TModulePathCase{"Ansi",
+                        "C:\\Modules\\PELLMORE.DLL",
+                        L"C:\\Modules\\PELLMORE.DLL",
+                        {"C:\\Modules\\PELLMORE.DLL", L""}},
+        // No file, so no short form: the path as it is.
+        TModulePathCase{"AnsiWithABlankWithoutAShortForm",
+                        "C:\\No Such\\Sample Module.dll",
+                        L"C:\\No Such\\Sample Module.dll",
+                        {"C:\\No Such\\Sample Module.dll", L""}},
+        TModulePathCase{
+            "OutsideTheAnsiCodePage", "C:\\????\\PELLMORE.DLL", CyrillicPath, {"", CyrillicPath}},
+        TModulePathCase{
+            "AnsiPathCut", WideAsAnsi(LongPath.substr(0, 150)), LongPath, {"", LongPath}},
+        TModulePathCase{"AnsiOfTheLongestPathComReads",
+                        WideAsAnsi(LongestPath),
+                        LongestPath,
+                        {WideAsAnsi(LongestPath), L""}},
+        TModulePathCase{
+            "AnsiTooLongWithoutAShortForm", WideAsAnsi(TooLongPath), TooLongPath, {}, true},
+        TModulePathCase{"WideWithABlankWithoutAShortForm",
+                        "C:\\????\\Sample Module.dll",
+                        L"C:\\\x0417\x0432\\Sample Module.dll",
+                        {"", L"C:\\\x0417\x0432\\Sample Module.dll"}}),
+    TCaseName());
+
+TEST(RegisteredModulePath, FailsWhenNoFormNamesTheModule) {
+  EXPECT_THROW(RegisteredModulePath("C:\\Modules\\PELLMORE.DLL", L""), EOleError);
+  // Too long for COM to load, and no file that has a short form.
+  const std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"\\PELLMORE.DLL";
+  EXPECT_THROW(RegisteredModulePath(WideAsAnsi(deep.substr(0, 261)), deep), EOleError);
+}
+
+TEST(RegisteredModulePath, APathWithABlankBecomesItsShortFormInEitherForm) {
+  TTempFolder folder;
+  const std::wstring path = folder.Write(L"Sample Module.dll", {});
+  const std::string ansi = RegisteredModulePath(ToAnsi(path), path).Ansi;
+  EXPECT_EQ(ansi.find(' '), std::string::npos) << ansi;
+  char longPath[MAX_PATH];
+  DWORD length = GetLongPathNameA(ansi.c_str(), longPath, MAX_PATH);
+  EXPECT_EQ(std::string(longPath, length), ToAnsi(path));
+  // The same file named by a path the ANSI one does not match.
+  EXPECT_TRUE(RegisteredModulePath("", path).Wide == FromAnsi(ansi));
+}
 
 TEST_F(ServerTest, DestroyingTheServerDestroysItsFactoriesNewestFirst) {
   new TRecordingFactory(ServerInstance, "first", Log);
@@ -173,6 +257,18 @@ TEST_F(ServerTest, RegistrationWalkEndsAtTheFirstFailureAndPassesItOn) {
 
   // The walk gave the list lock back: another thread can write.
   EXPECT_TRUE(CompletesOnAnotherThread([] { TWriteLock lock(ClassManager().ListLock); }));
+}
+
+TEST_F(RegistrySandboxTest, TheRegistrationWalkWritesTheEntriesOfTheServersFactories) {
+  new TComObjectFactory(ServerInstance, &ConstructComObject<TTestObject>, CLSID_TestObject,
+                        "TTestObject", "Test object", ciMultiInstance, tmApartment);
+  new TComObjectFactory(ServerInstance, &ConstructComObject<TTestObject>, CLSID_OtherObject,
+                        "TOther", "Other", ciInternal, tmApartment);
+  ServerInstance->UpdateServerRegistration(true);
+  EXPECT_EQ(Tree(), TestObjectEntries("Apartment", "comserver_tests.TTestObject", "Test object",
+                                      ServerInstance->ServerFilePath()));
+  ServerInstance->UpdateServerRegistration(false);
+  EXPECT_EQ(Tree(), TRegistryTree{"CLSID|"});
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "test_classes.h"
 
-#include <algorithm>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -17,6 +16,9 @@ const CLSID CLSID_TestObject = {
     0x0C9A3E52, 0x7F41, 0x4B8D, {0xA6, 0xE2, 0x5D, 0x13, 0xC8, 0xF0, 0x7B, 0x64}};
 const CLSID CLSID_OtherObject = {
     0xE4B27D90, 0x1C5A, 0x4F36, {0x8B, 0x0D, 0x92, 0xA7, 0xE6, 0xF3, 0xC8, 0x15}};
+const std::string TestClassText = "{0C9A3E52-7F41-4B8D-A6E2-5D13C8F07B64}";
+const std::string TestClassKey = "CLSID\\" + TestClassText;
+const std::string TestServerKey = TestClassKey + "\\InprocServer32";
 
 namespace {
 const TInterfaceEntry<TComObject> TestObjectInterfaces[] = {
@@ -122,20 +124,14 @@ bool CompletesOnAnotherThread(std::function<void()> action) {
   return finished;
 }
 
-void TEventLog::Add(const std::string& event) {
-  std::lock_guard<std::mutex> guard(FMutex);
-  FEvents.push_back(event);
-  FChanged.notify_all();
-}
-
-bool TEventLog::WaitFor(const std::string& event) {
-  std::unique_lock<std::mutex> guard(FMutex);
-  return FChanged.wait_for(guard, std::chrono::seconds(10), [&] {
-    return std::find(FEvents.begin(), FEvents.end(), event) != FEvents.end();
-  });
-}
-
-std::vector<std::string> TEventLog::Events() {
-  std::lock_guard<std::mutex> guard(FMutex);
-  return FEvents;
+TRegistryTree TestObjectEntries(const char* threadingModel, const std::string& progId,
+                                const std::string& description, const std::string& modulePath) {
+  TRegistryTree tree = {"CLSID|", TestClassKey + "||1|" + description,
+                        TestServerKey + "||1|" + modulePath};
+  if (threadingModel)
+    tree.push_back(TestServerKey + "|ThreadingModel|1|" + threadingModel);
+  if (!progId.empty())
+    tree.insert(tree.end(), {progId + "||1|" + description, progId + "\\Clsid||1|" + TestClassText,
+                             TestClassKey + "\\ProgID||1|" + progId});
+  return Sorted(tree);
 }

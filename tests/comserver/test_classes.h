@@ -1,5 +1,5 @@
-// Small COM classes, a server stand-in and a fixture that gives every test a
-// fresh server and factory list.
+// Small COM classes, a server stand-in, a fixture that gives every test a
+// fresh server and factory list, and one that adds a registry sandbox.
 #pragma once
 
 #include <windows.h>
@@ -7,9 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,7 +16,9 @@
 #include "ansi_text.h"
 #include "class_factory.h"
 #include "com_object.h"
+#include "event_log.h"
 #include "message_box_capture.h"
+#include "registry_sandbox.h"
 #include "server.h"
 
 // An interface of the tests: one method beyond IUnknown.
@@ -111,20 +112,6 @@ public:
 // to end; false when it did not (it is then left blocked).
 bool CompletesOnAnotherThread(std::function<void()> action);
 
-// What threads of a test did, in order.
-class TEventLog {
-public:
-  void Add(const std::string& event);
-  // Waits up to ten seconds for the event; false when it did not come.
-  bool WaitFor(const std::string& event);
-  std::vector<std::string> Events();
-
-private:
-  std::mutex FMutex;
-  std::condition_variable FChanged;
-  std::vector<std::string> FEvents;
-};
-
 // Every test starts with a fresh ServerInstance, an empty factory list, no
 // object counted, and message boxes captured instead of shown; TearDown
 // destroys what the test left.
@@ -140,4 +127,36 @@ protected:
   TMessageBoxCapture Boxes;
   // Outlives the factories that the server destroys at teardown.
   std::vector<std::string> Log;
+};
+
+// CLSID_TestObject as registration writes it, and its keys below
+// HKEY_CLASSES_ROOT.
+extern const std::string TestClassText;
+extern const std::string TestClassKey;
+extern const std::string TestServerKey;
+
+// What registering the test class writes: the class and server keys (with
+// the threading model where there is one) and, unless progId is empty, the
+// program identifier's keys.
+TRegistryTree TestObjectEntries(const char* threadingModel = "Apartment",
+                                const std::string& progId = "Sample.Ext.TTestObject",
+                                const std::string& description = "Test object",
+                                const std::string& modulePath = "C:\\Modules\\Sample.Ext.dll");
+
+// HKEY_CLASSES_ROOT redirected to a sandbox for the length of each test.
+class RegistrySandboxTest : public ComServerTest {
+protected:
+  TRegistryTree Tree() { return ReadTree(HKEY_CLASSES_ROOT); }
+
+  // A factory of a server whose module lies at the given path.
+  std::unique_ptr<TComObjectFactory> MakeFactory(const std::string& className,
+                                                 TThreadingModel threading,
+                                                 TClassInstancing instancing = ciMultiInstance) {
+    return std::make_unique<TComObjectFactory>(&Server, &ConstructComObject<TTestObject>,
+                                               CLSID_TestObject, className, "Test object",
+                                               instancing, threading);
+  }
+
+  TFakeServer Server{"C:\\Modules\\Sample.Ext.dll"};
+  TRegistrySandbox Sandbox;
 };

@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <thread>
 
+#include "event_log.h"
 #include "extension_fixture.h"
 #include "import_patch.h"
 #include "tolvane.h"
@@ -353,28 +352,7 @@ struct TThreadSheet {
   bool Closed = false;
 };
 
-// Counts down to zero once; waits are bounded so a lost thread fails the test
-// instead of hanging it.
-class TLatch {
-public:
-  explicit TLatch(int count) : FCount(count) {}
-  void CountDown() {
-    std::lock_guard<std::mutex> lock(FLock);
-    if (--FCount == 0)
-      FDone.notify_all();
-  }
-  bool Wait() {
-    std::unique_lock<std::mutex> lock(FLock);
-    return FDone.wait_for(lock, std::chrono::seconds(30), [this] { return FCount <= 0; });
-  }
-
-private:
-  std::mutex FLock;
-  std::condition_variable FDone;
-  int FCount;
-};
-
-void ShowOnOwnThread(TThreadSheet& result, TLatch& open, TLatch& close) {
+void ShowOnOwnThread(TThreadSheet& result, TEventLog& log) {
   TOpenSheet sheet(result.Path);
   result.Object = sheet.Object;
   HWND page = sheet.Result == S_OK ? sheet.Page() : nullptr;
@@ -383,8 +361,8 @@ void ShowOnOwnThread(TThreadSheet& result, TLatch& open, TLatch& close) {
     result.Texts = ValueTexts(page);
     result.DwlUser = GetWindowLongPtrA(page, DWLP_USER);
   }
-  open.CountDown();
-  close.Wait();
+  log.Add("open");
+  log.WaitFor("close");
   result.Closed = sheet.Sheet->CloseWithOk();
 }
 
@@ -411,13 +389,12 @@ TEST_F(InformationPageTest, TwoSheetsOnTwoThreadsAtOnceEachShowTheirOwnFile) {
     ASSERT_NE(before.Page(), nullptr);
     ASSERT_TRUE(before.Sheet->CloseWithOk());
   }
-  TLatch open(2), close(1);
-
-  std::thread first(ShowOnOwnThread, std::ref(stereo), std::ref(open), std::ref(close));
-  std::thread second(ShowOnOwnThread, std::ref(monoSheet), std::ref(open), std::ref(close));
-  bool bothOpen = open.Wait();
+  TEventLog log;
+  std::thread first(ShowOnOwnThread, std::ref(stereo), std::ref(log));
+  std::thread second(ShowOnOwnThread, std::ref(monoSheet), std::ref(log));
+  bool bothOpen = log.WaitFor("open", 2);
   LONG liveWhileOpen = LiveObjects();
-  close.CountDown();
+  log.Add("close");
   first.join();
   second.join();
 

@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                                                  L"\u0417\u0432\u0443\u043a-\u0389\u03c7.WAV");
                                  },
                                  E_FAIL}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TCaseName());
 
 // A window station and desktop of the process's own, which no person sees:
 // what a service or a deployment agent in session 0 has. A message box there

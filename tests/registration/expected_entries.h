@@ -2,7 +2,6 @@
 // ReadTree gives them.
 #pragma once
 
-#include <algorithm>
 #include <string>
 
 #include "registry_sandbox.h"
@@ -10,13 +9,6 @@
 inline const std::string ClassIdText = "{241173B6-ABDF-4D59-8A15-476F7A327675}";
 inline const std::string ApprovedKey =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
-
-// The union of trees, sorted as ReadTree sorts.
-template <class... Trees> TRegistryTree Sorted(TRegistryTree tree, const Trees&... more) {
-  (tree.insert(tree.end(), more.begin(), more.end()), ...);
-  std::sort(tree.begin(), tree.end());
-  return tree;
-}
 
 // The class key with its server key and ProgID, and the program identifier
 // key with its Clsid.

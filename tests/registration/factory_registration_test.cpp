@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Zero bytes of any type read as the empty text.
                       TNoFileType{"EmptyBinary",
                                   [] { SetValue(HKEY_CLASSES_ROOT, ".wav", "", REG_BINARY, ""); }}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TCaseName());
 
 // A default value of ".wav" that names a file type, and the type hooked.
 struct TNamedFileType {
@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The text ends at its first NUL.
         TNamedFileType{"EmbeddedNul", REG_SZ, std::string("SoundRec\0junk\0", 14), "SoundRec"},
         TNamedFileType{"Unterminated", REG_SZ, "SoundRec", "SoundRec"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TCaseName());
 
 // A default value of ".wav" that is no string: the registration stops after
 // the generic entries.
@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
     DefaultValue, WavOfWrongType,
     ::testing::Values(TWrongType{"Binary", REG_BINARY, std::string("\x01\x02\x03", 3), "010203"},
                       TWrongType{"Dword", REG_DWORD, std::string("\x05\0\0\0", 4), "05000000"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TCaseName());
 
 // A shell entry that cannot be written: the box, once; the registration
 // fails when the hook is missing, not when only the approval is.
@@ -266,7 +266,7 @@ INSTANTIATE_TEST_SUITE_P(
             "TypeOutsideTheAnsiCodePage", [] { SetWideString(HKEY_CLASSES_ROOT, ".wav", OutsideAnsi); },
             "The file type of '.wav' is not in the ANSI code page",
             [] { return Sorted(Generic(), TRegistryTree{".wav||1|" + ToAnsi(OutsideAnsi)}); }}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    TCaseName());
 
 TEST_F(TolvaneFactoryRegistration, UnwritableClassesFailInTheGenericPartWithoutABox) {
   Sandbox.reset();

@@ -293,6 +293,6 @@ TEST_P(RightAfterAPlatformCall, AnAllocationThatFailsInAddPagesShowsTheBoxWhereX
 }
 
 INSTANTIATE_TEST_SUITE_P(Module, RightAfterAPlatformCall, ::testing::ValuesIn(PlatformCalls),
-                         [](const auto& info) { return std::string(info.param.Name); });
+                         TCaseName());
 
 } // namespace

@@ -25,11 +25,13 @@
 #define TOLVANE_GETPID getpid
 #endif
 
-// A path in the temporary directory, unique to the running test and process,
-// without an extension.
+// A path in the temporary directory, unique to the running test (in
+// SetUpTestSuite, to the running suite) and process, without an extension.
 inline std::string TestPathStem() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+  const ::testing::UnitTest& unit = *::testing::UnitTest::GetInstance();
+  std::string name = unit.current_test_suite()->name();
+  if (const ::testing::TestInfo* info = unit.current_test_info())
+    name = name + "_" + info->name();
   for (char& c : name)
     if (!isalnum(static_cast<unsigned char>(c)))
       c = '_';
@@ -38,15 +40,6 @@ inline std::string TestPathStem() {
 
 inline std::string TestFilePath(const std::string& suffix = "") {
   return TestPathStem() + suffix + ".wav";
-}
-
-// Writes the bytes into a file just opened, and closes it; false when the
-// file could not be opened or written.
-inline bool WriteAndClose(FILE* file, const std::vector<uint8_t>& bytes) {
-  if (!file)
-    return false;
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
 }
 
 class TTestFile {

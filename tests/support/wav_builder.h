@@ -1,11 +1,21 @@
 // Builds RIFF/WAVE header bytes for tests: a canonical 44-byte PCM header by
-// default, every field adjustable, extra chunks appended as raw bytes.
+// default, every field adjustable, extra chunks appended as raw bytes; and
+// writes bytes to files.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+// Writes the bytes into a file just opened, and closes it; false when the
+// file could not be opened or written.
+inline bool WriteAndClose(FILE* file, const std::vector<uint8_t>& bytes) {
+  if (!file)
+    return false;
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && written;
+}
 
 struct TWavBuilder {
   std::string RiffId = "RIFF";
@@ -65,10 +75,6 @@ struct TWavBuilder {
   bool WriteTo(const std::string& path, size_t padding = 0) const {
     std::vector<uint8_t> b = Bytes();
     b.resize(b.size() + padding, 0);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-      return false;
-    bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
-    return std::fclose(f) == 0 && ok;
+    return WriteAndClose(std::fopen(path.c_str(), "wb"), b);
   }
 };

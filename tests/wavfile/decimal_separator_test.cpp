@@ -162,7 +162,7 @@ void MakeLocale(const std::string& directory, const std::string& name,
 class EnvironmentLocale : public LoadSeparator {
 protected:
   static void SetUpTestSuite() {
-    Directory = ::testing::TempDir() + "tolvane_locales_" + std::to_string(getpid());
+    Directory = TestPathStem();
     std::system(("mkdir -p '" + Directory + "'").c_str());
     MakeLocale(Directory, "comma", "<U002C>");
     MakeLocale(Directory, "arabic", "<U066B>"); // two bytes in UTF-8

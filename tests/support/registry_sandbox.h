@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,13 @@ using TRegistryTree = std::vector<std::string>;
 // Every key and value below root\path, sorted; a key without values appears
 // as "key|" so that empty keys count too. Paths are relative to root\path.
 TRegistryTree ReadTree(HKEY root, const std::string& path = std::string());
+
+// The union of trees, sorted as ReadTree sorts.
+template <class... Trees> TRegistryTree Sorted(TRegistryTree tree, const Trees&... more) {
+  (tree.insert(tree.end(), more.begin(), more.end()), ...);
+  std::sort(tree.begin(), tree.end());
+  return tree;
+}
 
 // Test data: sets a value, creating the key.
 void SetValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
