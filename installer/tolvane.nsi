@@ -109,14 +109,18 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 ; Shared by setup and the uninstaller.
 
 !macro CheckSystem
-  ${PluginsInProgramFiles}
+  ${PluginsInProgramFiles} $R0
   ${IfNot} ${AtLeastWinVista}
     MessageBox MB_ICONSTOP "${PRODUCT} needs Windows Vista or later." /SD IDOK
     SetErrorLevel 1150 ; ERROR_OLD_WIN_VERSION
     Quit
   ${EndIf}
-  UserInfo::GetAccountType
-  Pop $R0
+  ; Without a plug-in folder in Program Files, no plug-in is called: one
+  ; unpacked into %TEMP% could be another user's program.
+  ${If} $R0 = 1
+    UserInfo::GetAccountType
+    Pop $R0
+  ${EndIf}
   ${If} $R0 != "admin"
     MessageBox MB_ICONSTOP "${PRODUCT} registers a shell extension for all users: run this as an administrator." /SD IDOK
     SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED

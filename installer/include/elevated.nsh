@@ -5,9 +5,12 @@
 ; or from a folder made for it there and then, with an access list of its own
 ; (the uninstaller: installer/launcher/uninstall_launcher.c).
 ;
-;   ${PluginsInProgramFiles}  first thing in .onInit and un.onInit, before
-;                             any plug-in: NSIS's plug-ins are unpacked into
-;                             a new folder of Program Files, not of %TEMP%.
+;   ${PluginsInProgramFiles} OUT  first thing in .onInit and un.onInit,
+;                             before any plug-in: NSIS's plug-ins are
+;                             unpacked into a new folder of Program Files,
+;                             not of %TEMP%; OUT = 1, or 0 when that folder
+;                             cannot be made (no administrator could make
+;                             it), and then no plug-in may be called.
 ;   ${UnseenDesktop} OUT      OUT = "station\desktop" of a window station of
 ;                             this process's own, which no person sees, made
 ;                             once; "" when it cannot be made.
@@ -31,15 +34,24 @@
 ; deletes whatever it names when the program ends. A folder that only
 ; administrators can make is theirs alone: no user can make the name first.
 !define PluginsInProgramFiles "!insertmacro PluginsInProgramFiles"
-!macro PluginsInProgramFiles
+!macro PluginsInProgramFiles OUT
   Push $0
+  Push 0
   GetTempFileName $0 "$PROGRAMFILES"
   ${If} $0 != ""
     Delete $0
+    ClearErrors
     CreateDirectory $0
-    UnsafeStrCpy $PLUGINSDIR $0
+    ${IfNot} ${Errors}
+      UnsafeStrCpy $PLUGINSDIR $0
+      Pop $0
+      Push 1
+    ${EndIf}
   ${EndIf}
+  ClearErrors
+  Exch
   Pop $0
+  Pop ${OUT}
 !macroend
 
 Var UnseenDesktop ; "" until made, "-" when it cannot be made

@@ -24,6 +24,9 @@
 #                   under any type name, without a box (setup runs it on a
 #                   window station no one sees), and setup rolls back at once
 #   busy            another setup holds the mutex (a build that waits 3 s)
+#   no-plugins-folder  no folder can be made in Program Files for NSIS's
+#                   plug-ins: setup ends with 740, as where it is not run as
+#                   an administrator, and loads no plug-in from anywhere
 # and states setup passes, in which it installs, the page appears and the
 # uninstall leaves all as it was:
 #   lenient         .wav names Sound.Recording and cannot be written; the
@@ -131,6 +134,18 @@ refusal unchecked-ansi "$unchecked" "$wav"
 
 hold --mutex "$mutex"
 refusal busy "$busy"
+
+step "no-plugins-folder: no folder can be made in Program Files (x86) for NSIS's plug-ins"
+programs="$WINEPREFIX/drive_c/Program Files (x86)"
+mv "$programs" "$programs.aside" && : >"$programs"
+WINEDEBUG=-all,+loaddll timeout 60 wine "$setup" /S </dev/null 2>"$work/$name-no-plugins.trace"
+code=$?
+rm -f "$programs" && mv "$programs.aside" "$programs"
+# (A Unix exit status holds the exit code's low byte.)
+[ "$code" = $((740 % 256)) ] || fail "setup /S without a plug-in folder exits with $code, expected 740 % 256"
+check_loaded "$work/$name-no-plugins.trace" "setup /S without a plug-in folder" "$(winepath -w "$setup")"
+! loaded "$work/$name-no-plugins.trace" | grep -qiE '\\(System|UserInfo)\.dll$' ||
+  fail "setup /S without a plug-in folder loaded a plug-in"
 
 step "lenient: what registration only reads, or makes keys below, and an approval no one enforces"
 reg_add 'HKCR\.wav' /ve /d Sound.Recording
