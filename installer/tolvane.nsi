@@ -69,10 +69,10 @@ ManifestSupportedOS all
 !addincludedir "${__FILEDIR__}\include"
 !include elevated.nsh
 !include one_at_a_time.nsh
+!include pending.nsh
 !include record.nsh
 !include module.nsh
 !include checks.nsh
-!include pending.nsh
 !include uninstaller.nsh
 !include entry.nsh
 

@@ -13,9 +13,9 @@
 ; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, record.nsh and the defines
 ; PRODUCT, VERSION, PUBLISHER, ARP_KEY, UNINSTALLER.
 ;
-; Both uninstall strings start uninstall.exe, which runs the uninstaller in
-; place and returns when it is done, with its exit code (0, or 3010 when a
-; restart finishes it): uninstaller.nsh.
+; Both uninstall strings start uninstall.exe, which runs the uninstaller from
+; a folder of its own and returns when it is done, with its exit code (0, 2,
+; or 3010 when a restart finishes it): uninstaller.nsh.
 
 !ifndef ENTRY_NSH
 !define ENTRY_NSH
@@ -28,9 +28,7 @@ Function WriteEntry
   ${GetSize} "$INSTDIR" "/M=uninstall.* /S=0B /G=0" $R0 $R2 $R3
   IntOp $R1 $R1 + $R0
   IntOp $R1 $R1 / 1024
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  ${EntryView}
   WriteRegStr HKLM "${ARP_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${ARP_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${ARP_KEY}" "Publisher" "${PUBLISHER}"
@@ -56,9 +54,7 @@ FunctionEnd
 
 !define RemoveEntry "!insertmacro RemoveEntry"
 !macro RemoveEntry
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  ${EntryView}
   DeleteRegKey HKLM "${ARP_KEY}"
   SetRegView 32
 !macroend

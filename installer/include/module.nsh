@@ -44,10 +44,10 @@
 ; A new architecture is its settings below, its folder in ModuleFolders, a
 ; <ARCH>_DLL define and a line in ForEachModule.
 ; Needs LogicLib.nsh, x64.nsh, FileFunc.nsh, Util.nsh, elevated.nsh,
-; record.nsh and the defines PRODUCT, MODULE, CLSID, PROGID, VERSION. For
-; tests, TEST_WAIT_BEFORE_<ARCH>=FILE makes setup wait until FILE exists
-; before it writes that architecture's module; TEST_ARM64_BRANCH makes setup
-; take the ARM64 branch on x64 Windows.
+; pending.nsh, record.nsh and the defines PRODUCT, MODULE, CLSID, PROGID,
+; VERSION. For tests, TEST_WAIT_BEFORE_<ARCH>=FILE makes setup wait until
+; FILE exists before it writes that architecture's module; TEST_ARM64_BRANCH
+; makes setup take the ARM64 branch on x64 Windows.
 
 !ifndef MODULE_NSH
 !define MODULE_NSH
@@ -325,10 +325,7 @@ FunctionEnd
     Delete "$Aside${ARCH}"
     ${If} ${Errors}
       DetailPrint "$Aside${ARCH} is in use: it will be deleted when Windows restarts."
-      Push $0
-      StrCpy $0 "$Aside${ARCH}"
-      System::Call 'kernel32::MoveFileExW(w r0, p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
-      Pop $0
+      ${DeleteAtRestart} "$Aside${ARCH}"
     ${EndIf}
   ${EndIf}
 !macroend
@@ -346,7 +343,7 @@ FunctionEnd
       Pop $0
       ${If} $0 != "?"
         DetailPrint "$0 is in use: it will be deleted when Windows restarts."
-        System::Call 'kernel32::MoveFileExW(w r0, p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
+        ${DeleteAtRestart} $0
       ${EndIf}
       Pop $0
     ${EndIf}
@@ -356,10 +353,7 @@ FunctionEnd
     Rename "$Aside${ARCH}" "$Dir${ARCH}\${MODULE}"
     ${If} ${Errors}
       ; The new module stays, held where it is: the old one goes.
-      Push $0
-      StrCpy $0 "$Aside${ARCH}"
-      System::Call 'kernel32::MoveFileExW(w r0, p 0, i 4)'
-      Pop $0
+      ${DeleteAtRestart} "$Aside${ARCH}"
     ${EndIf}
     ${If} ${INSTALLED} = 1
       Push $0

@@ -1,6 +1,10 @@
-; pending.nsh: cancelling restart operations on files setup has just put in
-; place.
+; pending.nsh: restart operations, on files setup moves aside and on files
+; it has just put in place.
 ;
+;   ${DeleteAtRestart} PATH  PATH (a file, or a folder empty by then) is
+;                            deleted when Windows restarts. Unlike
+;                            Delete /REBOOTOK, it does not ask for the
+;                            restart: nothing waits for it.
 ;   ${CancelPending} PATHS   PATHS is "|path|path|...|": removes from
 ;                            PendingFileRenameOperations every operation
 ;                            that would delete, move or replace one of
@@ -14,6 +18,14 @@
 
 !ifndef PENDING_NSH
 !define PENDING_NSH
+
+!define DeleteAtRestart "!insertmacro DeleteAtRestart"
+!macro DeleteAtRestart PATH
+  Push $0
+  StrCpy $0 "${PATH}"
+  System::Call 'kernel32::MoveFileExW(w r0, p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
+  Pop $0
+!macroend
 
 !define PENDING_KEY "SYSTEM\CurrentControlSet\Control\Session Manager"
 !define PENDING_VALUE "PendingFileRenameOperations"

@@ -17,6 +17,8 @@
 ;                     over an installed Tolvane adds what it creates (below
 ;                     another file type, say, after another program took .wav
 ;                     over). $Recorded = 1 from then on.
+;   ${EntryView}      sets the registry view of the entry and the record
+;                     (entry.nsh too); the caller sets 32 again.
 ;   ${RemoveCreated}  setup's roll-back and the uninstaller: removes what the
 ;                     record names, where nothing else uses it: for each file
 ;                     type recorded, our handler and the keys setup created.
@@ -203,8 +205,10 @@ Var HadWavDefault
   !insertmacro RemoveIfCreatedAndEmpty HKLM "${EXTENSIONS_KEY}" ${BITS} ${CREATED_EXTENSIONS_KEY_${VIEW}}
 !macroend
 
-; The view of the entry: the 64-bit one wherever there is one.
-!macro _RecordEntryView
+; EntryView: the registry view of the Programs and Features entry, and so of
+; the record: the 64-bit one wherever there is one.
+!define EntryView "!insertmacro EntryView"
+!macro EntryView
   ${If} ${RunningX64}
     SetRegView 64
   ${EndIf}
@@ -213,7 +217,7 @@ Var HadWavDefault
 !define ReadRecord "!insertmacro CallArtificialFunction _ReadRecord"
 !macro _ReadRecord
   Push $R0
-  !insertmacro _RecordEntryView
+  ${EntryView}
   StrCpy $Installed 0
   StrCpy $Recorded 0
   ClearErrors
@@ -277,7 +281,7 @@ Var HadWavDefault
   ; The types hooked later, one "TolvaneCreated TYPE" value each.
   StrCpy $R5 0
   ${Do}
-    !insertmacro _RecordEntryView
+    ${EntryView}
     ClearErrors
     EnumRegValue $R6 HKLM "${ARP_KEY}" $R5
     ${If} ${Errors}
@@ -350,7 +354,7 @@ Function RecordBefore
     StrCpy $FileType $R6
   ${EndIf}
 
-  !insertmacro _RecordEntryView
+  ${EntryView}
   ; Key names do not tell case apart.
   ${If} $R6 == $FileType
     IntOp $Created $Created | $R8

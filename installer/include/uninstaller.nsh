@@ -20,7 +20,8 @@
 ;                            uninstaller leaves itself and uninstall.exe to
 ;                            the restart and asks for it.
 ;
-; Needs LogicLib.nsh, FileFunc.nsh and the define UNINSTALLER (uninstall.exe).
+; Needs LogicLib.nsh, FileFunc.nsh, pending.nsh and the define UNINSTALLER
+; (uninstall.exe).
 
 !ifndef UNINSTALLER_NSH
 !define UNINSTALLER_NSH
@@ -59,8 +60,7 @@ Function un.SetUninstallerAside
   Push $2
   ${If} $EXEDIR == $INSTDIR
     ; Started in place by hand: NSIS keeps its own file open.
-    StrCpy $0 $EXEPATH
-    System::Call 'kernel32::MoveFileExW(w r0, p 0, i 4)' ; MOVEFILE_DELAY_UNTIL_REBOOT
+    ${DeleteAtRestart} $EXEPATH
     SetRebootFlag true
   ${Else}
     Delete "$INSTDIR\${UNINSTALLER_PROGRAM}"
