@@ -9,6 +9,7 @@
 #                    registry view (reg query /reg:VIEW); they run `reg`,
 #                    by default Wine's with a time limit, which a script may
 #                    define anew (another Wine, the view of its module)
+#   llvm             the LLVM version of the toolchains (llvm-objdump-$llvm)
 #   pe_offset FILE   where the PE header of an image starts
 #   pe_kind FILE     "PE32 i386 DLL", "PE32+ x86-64 DLL", "PE32+ ARM64 DLL",
 #                    "PE32 i386 EXE", ...
@@ -19,6 +20,7 @@ _tests_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 step() { echo "== $*"; }
+llvm="$(sed -n 's/^llvm=//p' "$_tests_dir/../cmake/toolchain-versions")"
 
 clsid='{241173B6-ABDF-4D59-8A15-476F7A327675}'
 approved='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'

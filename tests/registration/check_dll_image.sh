@@ -11,7 +11,6 @@ dll="$1"
 arch="$2"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/../lib.sh"
-llvm="$(sed -n 's/^llvm=//p' "$here/../../cmake/toolchain-versions")"
 dump="$("llvm-objdump-$llvm" -p "$dll")" || { echo "objdump failed on $dll"; exit 1; }
 
 case "$arch" in

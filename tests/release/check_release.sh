@@ -14,7 +14,6 @@ dist="$1"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/../lib.sh"
 
-llvm="$(sed -n 's/^llvm=//p' "$here/../../cmake/toolchain-versions")"
 # folder:architecture:KiB
 for module in x86:i686:180 x64:x86_64:135 arm64:aarch64:135; do
   IFS=: read -r folder arch kib <<<"$module"
