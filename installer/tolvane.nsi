@@ -141,8 +141,9 @@ FunctionEnd
 ; leaves nothing, a setup over an installed version leaves that one.
 Function RollBack
   DetailPrint "Rolling back."
-  ; A folder that is the current directory cannot be removed.
-  SetOutPath "$TEMP"
+  ; A folder that is the current directory cannot be removed; regsvr32 runs
+  ; in it, and looks for DLLs there: the Windows folder, not %TEMP%.
+  SetOutPath "$WINDIR"
   ${If} $Installed = 0
   ${AndIf} $Recorded = 1
     ${UnregisterModules}
@@ -220,13 +221,15 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
+  ; A folder that is the current directory cannot be removed; regsvr32 runs
+  ; in it, and looks for DLLs there: the Windows folder, not the folder the
+  ; uninstall was started in, which a user may write.
+  SetOutPath "$WINDIR"
   ${ReadRecord}
   ${ForEachModule} ModuleReset 1
   ${UnregisterModules}
   ${RemoveCreated}
 
-  ; A folder that is the current directory cannot be removed.
-  SetOutPath "$TEMP"
   ${SetUninstallerAside}
   ; A program may hold a module until it ends: it goes at the restart, and
   ; so does its folder.

@@ -14,7 +14,8 @@
  * of the installed folder into that one; once it has ended, this program
  * deletes the copy and leaves itself and the folder to the next restart. No
  * restart is needed for that. Where no such folder can be made, the
- * uninstaller runs in place and its folder goes at the restart.
+ * uninstaller runs in place and its folder goes at the restart. It runs in
+ * the system folder, whichever folder this program was started in.
  */
 #include <windows.h>
 #include <sddl.h>
@@ -103,7 +104,12 @@ static DWORD run(const wchar_t* program, const wchar_t* installed) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show) {
   (void)instance, (void)previous, (void)commandLine, (void)show;
   static wchar_t self[LONGEST], installed[LONGEST], source[LONGEST], folder[LONGEST],
-      copy[LONGEST], moved[LONGEST], temp[LONGEST], windowsTemp[LONGEST];
+      copy[LONGEST], moved[LONGEST], temp[LONGEST], windowsTemp[LONGEST], system[MAX_PATH];
+  /* The uninstaller and the programs it starts inherit the current folder,
+   * where DLLs are looked for too; the caller's may be one a user writes. */
+  UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
+  if (systemLength == 0 || systemLength >= MAX_PATH || !SetCurrentDirectoryW(system))
+    return 2;
   DWORD length = GetModuleFileNameW(NULL, self, LONGEST);
   if (length == 0 || length >= LONGEST)
     return 2;
