@@ -154,6 +154,9 @@ registry_lines() {
          { print key "\t" $0 }' | LC_ALL=C sort >"$2"
 }
 
+# files_of_c: the files and folders of the prefix's drive C, a path a line.
+files_of_c() { (cd "$WINEPREFIX/drive_c" && find . | LC_ALL=C sort); }
+
 # snapshot DIR: the whole registry, both views (the 64-bit export holds the
 # 32-bit view below its Wow6432Node keys), a line per value with its key in
 # front; and the list of the files of drive C.
@@ -164,7 +167,7 @@ snapshot() {
   timeout 60 "$wine64" regedit /E "$(winepath -w "$dir/registry.reg")" >/dev/null 2>&1
   [ -s "$dir/registry.reg" ] || { fail "regedit exported nothing"; return; }
   registry_lines "$dir/registry.reg" "$dir/registry.txt"
-  (cd "$WINEPREFIX/drive_c" && find . | LC_ALL=C sort) >"$dir/files.txt"
+  files_of_c >"$dir/files.txt"
 }
 
 # snapshot_with BASE DIR KEY...: what snapshot DIR would give, taken after
@@ -194,7 +197,7 @@ snapshot_with() {
   done
   LC_ALL=C sort "$dir/registry.all" >"$dir/registry.txt"
   rm -f "$dir/registry.all" "$dir/key.txt" "$export"
-  (cd "$WINEPREFIX/drive_c" && find . | LC_ALL=C sort) >"$dir/files.txt"
+  files_of_c >"$dir/files.txt"
 }
 
 # changes BEFORE_LIST AFTER_LIST: "- line" for what went, "+ line" for what

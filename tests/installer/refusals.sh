@@ -174,7 +174,6 @@ expect 64 'HKCR\.wav' "" "$longest" REG_EXPAND_SZ
 expect 64 "HKCR\\$longest\\shellex\\PropertySheetHandlers\\Tolvane" "" "$clsid"
 
 step "busy-uninstall: the QuietUninstallString while another setup holds the mutex"
-files_of_c() { (cd "$WINEPREFIX/drive_c" && find . | LC_ALL=C sort); }
 files_of_c >"$work/$name-installed.files"
 hold --mutex "$mutex"
 uninstall 2
