@@ -8,6 +8,8 @@
 # and the files as they were:
 #   long-type       .wav names a file type of 223 characters (its handler
 #                   key's path would pass the 260 characters of the calls)
+#   huge-type       .wav names one of 1,024 characters, more than an NSIS
+#                   string holds
 #   ansi-type       .wav names a type the ANSI code page lacks (Cyrillic and
 #                   Greek under a Western code page)
 #   not-text        .wav's default value is a REG_DWORD
@@ -33,6 +35,18 @@
 #                   type's key lets one make keys below it but set no value;
 #                   both approval keys refuse what the module asks, and no
 #                   policy enforces the list: no approval, and no wait
+#   other-program   .wav names no type; after setup another program adds
+#                   a verb and its own page handler to WAV.File: the
+#                   uninstall leaves them, and .wav's value that leads to
+#                   them, and removes the rest of ours
+#   parent-keys     .wav names Sound.Kinds\Wave\Pcm, of which no key exists:
+#                   the uninstall removes the parents registration made
+#   zero-dword      .wav's default value is a zero-length REG_DWORD, which
+#                   the module takes for no type: setup records WAV.File,
+#                   and the uninstall puts the value back as it was
+#   zero-binary     the same with a zero-length REG_BINARY
+#   blank-huge      .wav's default value is 1,100 blanks (no type): put
+#                   back whole
 #   longest         .wav's default value is a REG_EXPAND_SZ naming a type of
 #                   222 characters (the 3 s build): it stays so through setup
 #                   and uninstall; before that uninstall,
@@ -52,35 +66,49 @@ longest="$(printf 'L%.0s' {1..222})"
 sound='HKCR\Sound.Recording'
 policy='Software\Microsoft\Windows\CurrentVersion\Policies\Explorer'
 
+# import LINE...: the lines of a .reg file, through regedit (reg add writes
+# neither long values nor zero-length ones).
+import() {
+  local file="$work/import.reg"
+  { printf 'Windows Registry Editor Version 5.00\r\n\r\n'; printf '%s\r\n' "$@"; } |
+    iconv -f UTF-8 -t UTF-16 >"$file"
+  timeout 30 "$wine64" regedit /S "$(winepath -w "$file")" >/dev/null 2>&1 || fail "regedit could not import $1"
+}
+
 # reset: the state a case set goes, with the holders (and so the access
 # lists they changed), in one regedit run.
 reset() {
   release_holders
-  local file="$work/reset.reg" key
-  {
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-    for key in 'HKEY_CLASSES_ROOT\.wav' 'HKEY_CLASSES_ROOT\Sound.Recording'; do
-      printf '[-%s]\r\n\r\n' "$key"
-    done
-    for key in "HKEY_LOCAL_MACHINE\\$policy" "HKEY_LOCAL_MACHINE\\${policy/Software/Software\\Wow6432Node}" \
-               "HKEY_CURRENT_USER\\$policy"; do
-      printf '[%s]\r\n"EnforceShellExtensionSecurity"=-\r\n\r\n' "$key"
-    done
-  } | iconv -f UTF-8 -t UTF-16 >"$file"
-  timeout 30 "$wine64" regedit /S "$(winepath -w "$file")" >/dev/null 2>&1 || fail "regedit could not reset the registry"
+  local lines=() key
+  for key in .wav Sound.Recording WAV.File Sound.Kinds; do
+    lines+=("[-HKEY_CLASSES_ROOT\\$key]" "")
+  done
+  for key in "HKEY_LOCAL_MACHINE\\$policy" "HKEY_LOCAL_MACHINE\\${policy/Software/Software\\Wow6432Node}" \
+             "HKEY_CURRENT_USER\\$policy"; do
+    lines+=("[$key]" '"EnforceShellExtensionSecurity"=-' "")
+  done
+  import "${lines[@]}"
 }
 
 # refusal CASE SETUP KEY...: the state that the commands before it set in the
 # keys KEY... (as regedit writes them) is taken as "before": the snapshot
 # after the last case, but for the keys that case and this one set; setup /S
-# must be refused and change nothing; then the state goes.
+# must be refused and change nothing; the checks refuse it before anything
+# is registered (no regsvr32 runs, which a roll-back would hide), the build
+# without them only after; then the state goes.
 refusal() {
-  local case="$1" program="$2" keys
+  local case="$1" program="$2" keys trace="$work/$name-$1.trace" ran
   shift 2
   step "$case"
   mapfile -t keys < <(printf '%s\n' "${last_keys[@]}" "$@" | grep -v '^$' | sort -u)
   snapshot_with "$work/$name-after" "$work/$name-before" "${keys[@]}"
-  refused "$program" "after setup refused in $case"
+  WINEDEBUG=-all,+loaddll refused "$program" "after setup refused in $case" 2>"$trace"
+  ran="$(loaded "$trace" | grep -ci '\\regsvr32\.exe$')"
+  if [ "$program" = "$unchecked" ]; then
+    [ "$ran" != 0 ] || fail "$case: the build without the checks ran no regsvr32"
+  else
+    [ "$ran" = 0 ] || fail "$case: setup ran regsvr32 before it refused"
+  fi
   reset
   last_keys=("$@")
 }
@@ -100,6 +128,9 @@ last_keys=()
 
 reg_add 'HKCR\.wav' /ve /d "$(printf 'L%.0s' {1..223})"
 refusal long-type "$setup" "$wav"
+
+import '[HKEY_CLASSES_ROOT\.wav]' "@=\"$(printf 'L%.0s' {1..1024})\""
+refusal huge-type "$setup" "$wav"
 
 reg_add 'HKCR\.wav' /ve /d "$ansi_type"
 refusal ansi-type "$setup" "$wav"
@@ -164,6 +195,85 @@ uninstall 0
 restart
 unchanged_by "setup and uninstall"
 reset
+
+# passes CASE TITLE: the state the commands before it set is "before"; setup
+# /S installs and the page appears in the 64-bit shell.
+passes() {
+  step "$1: $2"
+  snapshot_with "$work/$name-after" "$work/$name-before" "${state_keys[@]}"
+  install
+  check_page "$shell64" 64
+}
+# as_before WHAT: after the uninstall and the restart all is as before setup;
+# then the state goes.
+as_before() {
+  restart
+  unchanged_by "$1"
+  reset
+}
+# The keys that the states below set.
+state_keys=("$wav" "$recording" "${wav%.wav}WAV.File" "${wav%.wav}Sound.Kinds")
+
+passes other-program ".wav names no type; after setup another program adds to WAV.File"
+player='{0B5C9D41-2E7A-4F3B-9C1D-6A8E5F4B3C2D}'
+reg_add 'HKCR\WAV.File\shell\play\command' /ve /d 'player.exe "%1"'
+reg_add 'HKCR\WAV.File\shellex\PropertySheetHandlers\Player' /ve /d "$player"
+uninstall 0
+kept=""
+for key in .wav WAV.File; do
+  rm -f "$work/$name-kept.reg"
+  timeout 30 "$wine64" regedit /E "$(winepath -w "$work/$name-kept.reg")" "HKEY_CLASSES_ROOT\\$key" >/dev/null 2>&1
+  [ -s "$work/$name-kept.reg" ] || continue
+  registry_lines "$work/$name-kept.reg" "$work/$name-kept.txt"
+  kept+="$(grep -a '^\[' "$work/$name-kept.txt")"$'\n'
+done
+kept="$(LC_ALL=C sort <<<"$kept" | grep -v '^$')"
+expected="$(LC_ALL=C sort <<END
+[HKEY_CLASSES_ROOT\\.wav]
+[HKEY_CLASSES_ROOT\\.wav]	@="WAV.File"
+[HKEY_CLASSES_ROOT\\WAV.File]
+[HKEY_CLASSES_ROOT\\WAV.File\\shell]
+[HKEY_CLASSES_ROOT\\WAV.File\\shell\\play]
+[HKEY_CLASSES_ROOT\\WAV.File\\shell\\play\\command]
+[HKEY_CLASSES_ROOT\\WAV.File\\shell\\play\\command]	@="player.exe \\"%1\\""
+[HKEY_CLASSES_ROOT\\WAV.File\\shellex]
+[HKEY_CLASSES_ROOT\\WAV.File\\shellex\\PropertySheetHandlers]
+[HKEY_CLASSES_ROOT\\WAV.File\\shellex\\PropertySheetHandlers\\Player]
+[HKEY_CLASSES_ROOT\\WAV.File\\shellex\\PropertySheetHandlers\\Player]	@="$player"
+END
+)"
+[ "$kept" = "$expected" ] || fail "other-program: after the uninstall .wav and WAV.File hold:
+$(changes <(echo "$expected") <(echo "$kept"))"
+# The other program goes too: then nothing is left.
+reset
+as_before "setup, another program's additions and the uninstall"
+
+import '[HKEY_CLASSES_ROOT\.wav]' '@="Sound.Kinds\\Wave\\Pcm"'
+passes parent-keys '.wav names Sound.Kinds\Wave\Pcm, of which no key exists'
+expect 64 'HKCR\Sound.Kinds\Wave\Pcm\shellex\PropertySheetHandlers\Tolvane' "" "$clsid"
+# The type's keys and their values, the approvals, and 2 parents made
+# (a count in bits 16 to 23).
+expect 64 "$arp" TolvaneCreated 0x2187c REG_DWORD
+uninstall 0
+expect_no_key 64 'HKCR\Sound.Kinds'
+as_before "setup and uninstall"
+
+for kind in dword:4 binary:3; do
+  type="${kind%:*}"
+  import '[HKEY_CLASSES_ROOT\.wav]' "@=hex(${kind#*:}):"
+  passes "zero-$type" ".wav's default value is a zero-length REG_${type^^}"
+  expect 64 "$arp" TolvaneFileType WAV.File
+  expect 64 'HKCR\.wav' "" WAV.File
+  expect 64 'HKCR\WAV.File\shellex\PropertySheetHandlers\Tolvane' "" "$clsid"
+  uninstall 0
+  as_before "setup and uninstall"
+done
+
+import '[HKEY_CLASSES_ROOT\.wav]' "@=\"$(printf ' %.0s' {1..1100})\""
+passes blank-huge ".wav's default value is 1,100 blanks"
+expect 64 'HKCR\WAV.File\shellex\PropertySheetHandlers\Tolvane' "" "$clsid"
+uninstall 0
+as_before "setup and uninstall"
 
 step "longest: .wav's default value is a REG_EXPAND_SZ naming a type of 222 characters"
 reg_add 'HKCR\.wav' /ve /t REG_EXPAND_SZ /d "$longest"
