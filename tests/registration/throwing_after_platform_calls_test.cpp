@@ -5,7 +5,7 @@
 // when the module throws. Debian's arm64 Wine builds its DLLs as Linux
 // libraries, some of which use x18 freely; a call that reaches the Wine
 // server (the registry, say) sets it again. Each case makes the call and
-// enters the module at once.
+// enters the module at once; x86 and x64, without x18, need one case.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -14,19 +14,16 @@
 #include <shlobj.h>
 #include <winternl.h>
 
-#include <atomic>
-#include <cstdlib>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "case_name.h"
-#include "class_id.h"
-#include "drop_files_data_object.h"
-#include "import_patch.h"
 #include "message_box_capture.h"
 #include "pellmore_module.h"
 #include "property_sheet.h"
 #include "registry_sandbox.h"
+#include "throwing_calls.h"
 
 namespace {
 
@@ -37,13 +34,18 @@ struct TPlatformCall {
   void (*Undo)();
 };
 
+void Nothing() {}
+
+void ModuleHandle() {
+  GetModuleHandleA("USER32.dll");
+}
+
+#if defined(__aarch64__)
 // What the calls work on, made beforehand.
 std::string GModulePath;
 HMODULE GModule = nullptr;
 std::vector<BYTE> GVersionInfo;
 HWND GSheet = nullptr;
-
-void Nothing() {}
 
 void VersionInfoSize() {
   DWORD handle = 0;
@@ -65,10 +67,6 @@ void LossyNameToAnsi() {
 void MissingString() {
   char text[64];
   LoadStringA(GModule, 1, text, sizeof text);
-}
-
-void ModuleHandle() {
-  GetModuleHandleA("USER32.dll");
 }
 
 void ModelessSheet() {
@@ -96,6 +94,13 @@ const TPlatformCall PlatformCalls[] = {
     {"GetModuleHandleA", ModuleHandle, Nothing},
     {"PropertySheetA", ModelessSheet, CloseSheet},
 };
+#else
+// x86 and x64 have no x18: whatever the call, the module is entered in the
+// same state, and one row stands for them all.
+const TPlatformCall PlatformCalls[] = {
+    {"GetModuleHandleA", ModuleHandle, Nothing},
+};
+#endif
 
 #if defined(__aarch64__)
 // The thread's TEB, asked of the system: x18 itself may be off already.
@@ -128,10 +133,10 @@ auto RightAfter(const TPlatformCall& call, TEnter enter) -> decltype(enter()) {
   return result;
 }
 
+#if defined(__aarch64__)
 // Whether the call returns with x18 other than the TEB. x18 is set again
 // after, as Windows keeps it.
 bool LeavesX18Changed(const TPlatformCall& call) {
-#if defined(__aarch64__)
   void* teb = ThreadEnvironmentBlock();
   bool changed = RightAfter(call, [teb] {
     void* after = nullptr;
@@ -140,23 +145,24 @@ bool LeavesX18Changed(const TPlatformCall& call) {
   });
   __asm__ volatile("mov x18, %0" : : "r"(teb));
   return changed;
-#else
-  (void)call;
-  return false;
-#endif
 }
+#endif
 
 class RightAfterAPlatformCall : public ::testing::TestWithParam<TPlatformCall> {
 protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+#if defined(__aarch64__)
     GModulePath = BuiltModulePath();
     GModule = Module.Handle();
     DWORD handle = 0;
     GVersionInfo.resize(GetFileVersionInfoSizeA(GModulePath.c_str(), &handle));
     ASSERT_FALSE(GVersionInfo.empty());
+#endif
   }
-  void TearDown() override { CoUninitialize(); }
+  void TearDown() override {
+    CoUninitialize();
+  }
 
   TPellmoreModule Module;
 };
@@ -165,71 +171,13 @@ TEST_P(RightAfterAPlatformCall, ARegistrationThatFailsReturnsEFail) {
   TRegistrySandbox sandbox;
   TMessageBoxCapture boxes(Module.Handle());
   ASSERT_TRUE(boxes.Active());
-  // A ".wav" default that is no string: the registration throws.
-  SetValue(HKEY_CLASSES_ROOT, ".wav", "", REG_DWORD, std::string("\x07\0\0\0", 4));
+  SetWavTypeToANumber();
 
   const HRESULT result = RightAfter(GetParam(), [&] { return Module.DllRegisterServer(); });
 
   EXPECT_EQ(result, E_FAIL);
   EXPECT_TRUE(boxes.Boxes().empty());
 }
-
-// The module's first allocation after Arm() fails, through its import of
-// malloc; the others reach the platform.
-class TFailingModuleAllocation {
-public:
-  explicit TFailingModuleAllocation(HMODULE module)
-      : FPatch(module, "msvcrt.dll", "malloc", reinterpret_cast<void*>(Allocate), &GPlatform) {}
-  ~TFailingModuleAllocation() { GArmed = false; }
-  bool Active() const { return FPatch.Original() != nullptr; }
-  void Arm() { GArmed = true; }
-  bool Fired() const { return !GArmed; }
-
-private:
-  static void* Allocate(size_t size) {
-    if (GArmed.exchange(false))
-      return nullptr;
-    return reinterpret_cast<decltype(&std::malloc)>(GPlatform)(size);
-  }
-  static inline std::atomic<bool> GArmed{false};
-  static inline void* GPlatform = nullptr;
-  TImportPatch FPatch;
-};
-
-BOOL CALLBACK CountPage(HPROPSHEETPAGE, LPARAM lParam) {
-  ++*reinterpret_cast<int*>(lParam);
-  return TRUE;
-}
-
-// The module's extension object for one .wav file, as the shell holds it
-// when it asks for pages.
-class TExtension {
-public:
-  explicit TExtension(TPellmoreModule& module) {
-    void* factory = nullptr;
-    if (module.DllGetClassObject(CLSID_Tolvane, IID_IClassFactory, &factory) != S_OK)
-      return;
-    static_cast<IClassFactory*>(factory)->CreateInstance(nullptr, IID_IShellExtInit,
-                                                         reinterpret_cast<void**>(&FInit));
-    static_cast<IClassFactory*>(factory)->Release();
-    if (FInit && FInit->Initialize(nullptr, &FSelection, nullptr) == S_OK)
-      FInit->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&Pages));
-  }
-  ~TExtension() {
-    if (Pages)
-      Pages->Release();
-    if (FInit)
-      FInit->Release();
-  }
-  TExtension(const TExtension&) = delete;
-  TExtension& operator=(const TExtension&) = delete;
-
-  IShellPropSheetExt* Pages = nullptr;
-
-private:
-  TDropDataObject FSelection{{L"C:\\Sounds\\song.wav"}};
-  IShellExtInit* FInit = nullptr;
-};
 
 // AddPages with the module's first allocation failing, right after `call`.
 struct TAddPagesOutcome {
@@ -257,33 +205,65 @@ TAddPagesOutcome AddPagesRightAfter(TPellmoreModule& module, const TPlatformCall
   return outcome;
 }
 
-// Ends the process with the exception's code when the exception was raised
-// in the module, with 1 when elsewhere. Wine would otherwise start its
-// debugger, which cannot attach, and the death test's parent would wait for
-// ever.
-LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* exception) {
+#if defined(__aarch64__)
+// The thread's TEB, taken before the call: at the fault x18 holds whatever
+// the call left there.
+void* GTeb = nullptr;
+
+bool InModule(const void* address) {
   const auto* base = reinterpret_cast<const BYTE*>(GModule);
   const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
       base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const auto* at = static_cast<const BYTE*>(exception->ExceptionRecord->ExceptionAddress);
-  const bool inModule = at >= base && at < base + headers->OptionalHeader.SizeOfImage;
-  TerminateProcess(GetCurrentProcess(), inModule ? exception->ExceptionRecord->ExceptionCode : 1);
-  return EXCEPTION_EXECUTE_HANDLER;
+  const auto* at = static_cast<const BYTE*>(address);
+  return at >= base && at < base + headers->OptionalHeader.SizeOfImage;
 }
 
+// Ends the process with STATUS_ACCESS_VIOLATION when the exception is the
+// fault the platform causes: a read in the module with x18 other than the
+// TEB, or at 0x58, the TEB's thread-local storage pointer read through an x18
+// of zero. Any other exception, a fault of the module's own among them, ends
+// it with 1. Both say on stderr what they saw. Wine would otherwise start
+// its debugger, which cannot attach, and the death test's parent would wait
+// for ever.
+LONG WINAPI EndOnThePlatformsFault(EXCEPTION_POINTERS* exception) {
+  const EXCEPTION_RECORD& record = *exception->ExceptionRecord;
+  const auto x18 = static_cast<unsigned long long>(exception->ContextRecord->X[18]);
+  const auto teb = static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(GTeb));
+  const bool violation =
+      record.ExceptionCode == STATUS_ACCESS_VIOLATION && record.NumberParameters >= 2;
+  const unsigned long long address = violation ? record.ExceptionInformation[1] : 0;
+  const bool platforms =
+      violation && InModule(record.ExceptionAddress) && (x18 != teb || address == 0x58);
+  char text[200];
+  const int length = std::snprintf(
+      text, sizeof text, "%s: exception 0x%08lx at %p, x18 0x%llx, TEB 0x%llx, address 0x%llx\n",
+      platforms ? "the platform's fault" : "not the platform's fault",
+      static_cast<unsigned long>(record.ExceptionCode), record.ExceptionAddress, x18, teb, address);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(length), &written, nullptr);
+  TerminateProcess(GetCurrentProcess(), platforms ? STATUS_ACCESS_VIOLATION : 1);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+#endif
+
 TEST_P(RightAfterAPlatformCall, AnAllocationThatFailsInAddPagesShowsTheBoxWhereX18IsKept) {
+#if defined(__aarch64__)
   if (LeavesX18Changed(GetParam())) {
     // ARM64 Wine: nothing between the call and the throw reaches the Wine
     // server, and the C++ runtime's first read through x18 faults. The
-    // platform's fault, not the module's (README, Windows on ARM64).
+    // platform's fault, not the module's (README, Windows on ARM64); any
+    // other end fails.
     EXPECT_EXIT(
         {
-          SetUnhandledExceptionFilter(EndWithExceptionCode);
+          GTeb = ThreadEnvironmentBlock();
+          SetUnhandledExceptionFilter(EndOnThePlatformsFault);
           AddPagesRightAfter(Module, GetParam());
         },
-        ::testing::ExitedWithCode(static_cast<int>(STATUS_ACCESS_VIOLATION)), "");
+        ::testing::ExitedWithCode(static_cast<int>(STATUS_ACCESS_VIOLATION)),
+        "the platform's fault: ");
     return;
   }
+#endif
   const TAddPagesOutcome outcome = AddPagesRightAfter(Module, GetParam());
   ASSERT_TRUE(outcome.Ready);
   EXPECT_TRUE(outcome.Fired) << "AddPages allocated nothing";
