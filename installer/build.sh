@@ -3,14 +3,15 @@
 #                    X64_DLL X86_DLL SETUP_EXE
 #   Packs the modules into the setup program with makensis; with --arm64 the
 #   ARM64 one too, which Windows on ARM gets in place of the x64 one. It also
-#   builds uninstall.exe (installer/launcher) and packs it. Version,
-#   publisher and copyright come from the modules' version resource
+#   builds uninstall.exe (installer/launcher) and the uninstaller
+#   (installer/uninstall.nsi, installed as uninstall.bin) and packs both.
+#   Version, publisher and copyright come from the modules' version resource
 #   (extension/tolvane.rc), and makensis checks that every module carries that
 #   version. With TOLVANE_SIGN_CERT and TOLVANE_SIGN_KEY set, uninstall.exe,
 #   the uninstaller and the setup program are signed.
 #   For tests: --version packs modules that carry another version (a later
-#   one, to try an upgrade); --define passes a define to makensis (see the
-#   head of installer/tolvane.nsi).
+#   one, to try an upgrade); --define passes a define to makensis, for setup
+#   and the uninstaller (see the head of installer/tolvane.nsi).
 # installer/build.sh --version
 #   Prints the product version alone.
 set -euo pipefail
@@ -48,26 +49,32 @@ x64="$(realpath "$1")"
 x86="$(realpath "$2")"
 out="$(realpath -m "$3")"
 
-# uninstall.exe (installer/launcher), which setup packs, built here each time.
-launcher_dir="$(mktemp -d)"
-trap 'rm -rf "$launcher_dir"' EXIT
+# uninstall.exe (installer/launcher) and the uninstaller, which setup packs,
+# built here each time.
+work_dir="$(mktemp -d)"
+trap 'rm -rf "$work_dir"' EXIT
 printf '#define VERSION_COMMAS %s\n#define VERSION_TEXT "%s"\n#define COPYRIGHT "%s"\n' \
-  "${version//./,}" "$version" "$copyright" >"$launcher_dir/launcher_version.h"
+  "${version//./,}" "$version" "$copyright" >"$work_dir/launcher_version.h"
 # A 32-bit program, like the uninstaller it starts: the module's own i686
-# toolchain (scripts/toolchain).
+# toolchain (scripts/toolchain). It shares the module's rule on where a
+# message box may show (comserver/message_box.cpp).
 toolchain="$("$root/scripts/toolchain" --print-dir i686)/bin/i686-w64-mingw32"
-"$toolchain-windres" -I "$root/installer/launcher" -I "$launcher_dir" \
-  -O coff -o "$launcher_dir/resources.o" "$root/installer/launcher/uninstall_launcher.rc"
-"$toolchain-clang" -std=c11 -Os -s -municode -mwindows -Wall -Wextra -Werror \
-  -Wl,--no-insert-timestamp -o "$launcher_dir/uninstall.exe" \
-  "$root/installer/launcher/uninstall_launcher.c" "$launcher_dir/resources.o"
+"$toolchain-windres" -I "$root/installer/launcher" -I "$work_dir" \
+  -O coff -o "$work_dir/resources.o" "$root/installer/launcher/uninstall_launcher.rc"
+"$toolchain-clang++" -std=c++17 -Os -s -municode -mwindows -static -fno-exceptions -fno-rtti \
+  -Wall -Wextra -Werror -Wl,--no-insert-timestamp -I "$root/comserver" -o "$work_dir/uninstall.exe" \
+  "$root/installer/launcher/uninstall_launcher.cpp" "$root/comserver/message_box.cpp" \
+  "$work_dir/resources.o" -lshell32
 
 defines=(-DVERSION="$version" -DPUBLISHER="$publisher" -DCOPYRIGHT="$copyright"
-         -DX64_DLL="$x64" -DX86_DLL="$x86" -DOUTFILE="$out"
-         -DUNINSTALL_LAUNCHER="$launcher_dir/uninstall.exe" "${extra[@]}")
+         -DX64_DLL="$x64" -DX86_DLL="$x86" "${extra[@]}")
+makensis -V2 -NOCD -INPUTCHARSET UTF8 "${defines[@]}" -DOUTFILE="$work_dir/uninstall.bin" \
+  "$root/installer/uninstall.nsi" >&2
 if [ -n "${TOLVANE_SIGN_CERT:-}" ] && [ -n "${TOLVANE_SIGN_KEY:-}" ]; then
-  "$root/installer/sign.sh" "$launcher_dir/uninstall.exe"
+  "$root/installer/sign.sh" "$work_dir/uninstall.exe" "$work_dir/uninstall.bin"
   defines+=(-DSIGN_COMMAND="\"$root/installer/sign.sh\" \"%1\"")
 fi
 mkdir -p "$(dirname "$out")"
-makensis -V2 -NOCD -INPUTCHARSET UTF8 "${defines[@]}" "$root/installer/tolvane.nsi" >&2
+makensis -V2 -NOCD -INPUTCHARSET UTF8 "${defines[@]}" -DOUTFILE="$out" \
+  -DUNINSTALL_LAUNCHER="$work_dir/uninstall.exe" -DUNINSTALL_PROGRAM="$work_dir/uninstall.bin" \
+  "$root/installer/tolvane.nsi" >&2

@@ -3,15 +3,17 @@
 ;
 ; makensis -DVERSION=1.1.0.0 -DPUBLISHER=... -DCOPYRIGHT=... \
 ;          -DX64_DLL=path -DX86_DLL=path -DUNINSTALL_LAUNCHER=path \
-;          -DOUTFILE=path tolvane.nsi
-; (installer/build.sh builds uninstall.exe, installer/launcher, and runs it).
+;          -DUNINSTALL_PROGRAM=path -DOUTFILE=path tolvane.nsi
+; (installer/build.sh builds uninstall.exe, installer/launcher, and the
+; uninstaller, installer/uninstall.nsi, which the same defines build, and
+; runs it).
 ; Optional: -DARM64_DLL=path adds the ARM64 module: ARM64 Windows then gets
 ; it in Program Files\Tolvane and the x86 one in Program Files (x86)\Tolvane
 ; (and no x64 module, which its Explorer cannot load).
-; Optional: -DSIGN_COMMAND='command "%1"' signs the uninstaller and the
-; installer once they are written. For tests: -DREGISTER_TIMEOUT_MS=n ends
-; a registration after n ms, -DONE_AT_A_TIME_MS=n gives up waiting for
-; another setup after n ms (both 60 s otherwise); -DTEST_NO_CHECKS skips the
+; Optional: -DSIGN_COMMAND='command "%1"' signs the installer once it is
+; written. For tests: -DREGISTER_TIMEOUT_MS=n ends a registration after n ms,
+; -DONE_AT_A_TIME_MS=n gives up waiting for another setup after n ms (both
+; 60 s otherwise); -DTEST_NO_CHECKS skips the
 ; registry checks before registering, to see what happens without them;
 ; -DTEST_QUIT_AFTER_REGISTERING ends setup once the modules are registered,
 ; as a setup killed then would end; -DTEST_WAIT_BEFORE_X86=FILE (module.nsh);
@@ -25,12 +27,10 @@
 ; rely on them; the uninstaller removes exactly those that setup created,
 ; when nothing else uses them (installer/include/record.nsh).
 
-Unicode true
-SetCompressor /SOLID lzma
-; File dates would make two builds of the same files differ.
-SetDateSave off
-RequestExecutionLevel admin
-ManifestSupportedOS all
+!addincludedir "${__FILEDIR__}\include"
+!include product.nsh
+!insertmacro RequireDefine UNINSTALL_LAUNCHER
+!insertmacro RequireDefine UNINSTALL_PROGRAM
 
 !include LogicLib.nsh
 !include x64.nsh
@@ -39,34 +39,6 @@ ManifestSupportedOS all
 !include Util.nsh
 !include MUI2.nsh
 
-!macro RequireDefine NAME
-  !ifndef ${NAME}
-    !error "makensis needs -D${NAME}=..."
-  !endif
-!macroend
-!insertmacro RequireDefine VERSION
-!insertmacro RequireDefine PUBLISHER
-!insertmacro RequireDefine COPYRIGHT
-!insertmacro RequireDefine X64_DLL
-!insertmacro RequireDefine X86_DLL
-!insertmacro RequireDefine OUTFILE
-!insertmacro RequireDefine UNINSTALL_LAUNCHER
-
-!ifdef TEST_ARM64_BRANCH
-  !define /ifndef ARM64_DLL "${X64_DLL}"
-!endif
-
-!define PRODUCT "Tolvane"
-!define MODULE "PELLMORE.DLL"
-!define UNINSTALLER "uninstall.exe"
-!define CLSID "{241173B6-ABDF-4D59-8A15-476F7A327675}"
-!define PROGID "PELLMORE.TTolvane"
-!define DEFAULT_FILE_TYPE "WAV.File"
-!define ARP_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
-!define EXTENSIONS_KEY "Software\Microsoft\Windows\CurrentVersion\Shell Extensions"
-!define APPROVED_KEY "${EXTENSIONS_KEY}\Approved"
-
-!addincludedir "${__FILEDIR__}\include"
 !include elevated.nsh
 !include one_at_a_time.nsh
 !include pending.nsh
@@ -76,64 +48,27 @@ ManifestSupportedOS all
 !include uninstaller.nsh
 !include entry.nsh
 
-Name "${PRODUCT}"
-OutFile "${OUTFILE}"
 ; Both folders are fixed (/D= is not supported): each architecture's module
 ; lives in its own Program Files.
 InstallDir "$PROGRAMFILES\${PRODUCT}"
 ShowInstDetails show
-ShowUninstDetails show
 
 !ifdef SIGN_COMMAND
-  !uninstfinalize '${SIGN_COMMAND}' = 0
   !finalize '${SIGN_COMMAND}' = 0
 !endif
 
-VIProductVersion "${VERSION}"
-VIFileVersion "${VERSION}"
-VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
-VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
-VIAddVersionKey /LANG=1033 "LegalCopyright" "${COPYRIGHT}"
 VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} Setup"
-VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
-VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 
 !define MUI_ABORTWARNING
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
-!insertmacro MUI_UNPAGE_CONFIRM
-!insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
-
-; ---------------------------------------------------------------------------
-; Shared by setup and the uninstaller.
-
-!macro CheckSystem
-  ${PluginsInProgramFiles} $R0
-  ${IfNot} ${AtLeastWinVista}
-    MessageBox MB_ICONSTOP "${PRODUCT} needs Windows Vista or later." /SD IDOK
-    SetErrorLevel 1150 ; ERROR_OLD_WIN_VERSION
-    Quit
-  ${EndIf}
-  ; Without a plug-in folder in Program Files, no plug-in is called: one
-  ; unpacked into %TEMP% could be another user's program.
-  ${If} $R0 = 1
-    UserInfo::GetAccountType
-    Pop $R0
-  ${EndIf}
-  ${If} $R0 != "admin"
-    MessageBox MB_ICONSTOP "${PRODUCT} registers a shell extension for all users: run this as an administrator." /SD IDOK
-    SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED
-    Quit
-  ${EndIf}
-  ${OneAtATime}
-!macroend
 
 ; ---------------------------------------------------------------------------
 ; Setup
 
 Function .onInit
-  !insertmacro CheckSystem
+  ${CheckSystem}
   ${ModuleFolders}
 FunctionEnd
 
@@ -209,36 +144,4 @@ Section "Install"
   SetOutPath "$INSTDIR"
   ${WriteUninstallers}
   ${WriteEntry} $R5
-SectionEnd
-
-; ---------------------------------------------------------------------------
-; Uninstaller
-
-Function un.onInit
-  !insertmacro CheckSystem
-  ${ModuleFolders}
-  ${RequireLauncherFolder}
-FunctionEnd
-
-Section "Uninstall"
-  ; A folder that is the current directory cannot be removed; regsvr32 runs
-  ; in it, and looks for DLLs there: the Windows folder, not the folder the
-  ; uninstall was started in, which a user may write.
-  SetOutPath "$WINDIR"
-  ${ReadRecord}
-  ${ForEachModule} ModuleReset 1
-  ${UnregisterModules}
-  ${RemoveCreated}
-
-  ${SetUninstallerAside}
-  ; A program may hold a module until it ends: it goes at the restart, and
-  ; so does its folder.
-  ${ForEachModule} RemoveModule ""
-  ${RemoveEntry}
-
-  ${If} ${RebootFlag}
-    SetErrorLevel 3010 ; ERROR_SUCCESS_REBOOT_REQUIRED
-    MessageBox MB_YESNO|MB_ICONQUESTION "Windows must restart to finish removing ${PRODUCT}. Restart now?" /SD IDNO IDNO +2
-      Reboot
-  ${EndIf}
 SectionEnd

@@ -1,11 +1,13 @@
 ; one_at_a_time.nsh: setup and the uninstaller run one at a time on a
 ; machine.
 ;
-;   ${OneAtATime}   in .onInit and un.onInit, before anything is read or
-;                   changed: waits up to ONE_AT_A_TIME_MS (60 s) for the
-;                   machine-wide mutex ONE_AT_A_TIME_MUTEX and holds it until
-;                   the program ends; past that wait it tells so and quits
-;                   with error level 2, having changed nothing.
+;   ${OneAtATime}   in .onInit of setup and of the uninstaller (CheckSystem,
+;                   elevated.nsh), before anything is read or changed: waits
+;                   up to ONE_AT_A_TIME_MS (60 s) for the machine-wide mutex
+;                   ONE_AT_A_TIME_MUTEX and holds it until the program ends;
+;                   past that wait it tells so and quits with error level 2,
+;                   having changed nothing. Holding it, a program may remove
+;                   what killed ones left (elevated.nsh).
 ;
 ; Needs LogicLib.nsh and the define PRODUCT. The mutex is owned by the
 ; thread of .onInit, which lives as long as the program; the system releases

@@ -1,90 +1,103 @@
-; uninstaller.nsh: the uninstaller in $INSTDIR and where it runs. Every way
-; of uninstalling starts uninstall.exe (installer/launcher), which copies the
-; uninstaller (UNINSTALLER_PROGRAM) into a new folder of its own with a
-; protected access list, runs it there with _?= and returns its exit code
-; when it is done. NSIS's own copy in a folder of %TEMP% is never made.
+; uninstaller.nsh: uninstall.exe and the uninstaller in $INSTDIR, and where
+; the uninstaller runs. Every way of uninstalling starts uninstall.exe
+; (installer/launcher), which runs only from $INSTDIR, copies the uninstaller
+; (UNINSTALLER_PROGRAM, built from installer/uninstall.nsi) into a new folder
+; of its own beside $INSTDIR (LAUNCHER_FOLDER-N.tmp, elevated.nsh) with a
+; protected access list, runs it there and returns its exit code when it is
+; done.
 ;
-;   ${WriteUninstallers}     setup: writes uninstall.exe (the file the
-;                            define UNINSTALL_LAUNCHER names) and the
-;                            uninstaller into $INSTDIR.
-;   ${RequireLauncherFolder} un.onInit, after un.Folders: the uninstaller runs
-;                            only from $INSTDIR or from uninstall.exe's
-;                            folder; a copy that NSIS made of it in %TEMP%
-;                            does nothing and quits with error level 2.
+;   ${WriteUninstallers}     setup: writes uninstall.exe and the uninstaller
+;                            (the files the defines UNINSTALL_LAUNCHER and
+;                            UNINSTALL_PROGRAM name) into $INSTDIR.
+;   ${RequireLauncherFolder} the uninstaller's .onInit, first thing, before
+;                            any plug-in: it runs only with no parameter or
+;                            /S and from a folder uninstall.exe makes, in
+;                            the 64-bit Program Files (the parent of
+;                            $INSTDIR) or in the Windows folder's Temp;
+;                            otherwise it tells so and quits with error
+;                            level 2, having done nothing.
 ;   ${SetUninstallerAside}   uninstaller, before $INSTDIR goes: deletes the
 ;                            uninstaller in $INSTDIR and moves uninstall.exe,
 ;                            which runs while it waits and keeps no handle on
 ;                            its file, into the folder of the running copy;
-;                            uninstall.exe then leaves itself and the folder
-;                            to the next restart. Run in place, the
-;                            uninstaller leaves itself and uninstall.exe to
-;                            the restart and asks for it.
+;                            that one, the copy (which uninstall.exe deletes
+;                            once the uninstaller has ended, unless it was
+;                            killed) and their folder go at the restart,
+;                            which need not come soon.
 ;
-; Needs LogicLib.nsh, FileFunc.nsh, pending.nsh and the define UNINSTALLER
-; (uninstall.exe).
+; Needs LogicLib.nsh, FileFunc.nsh, elevated.nsh, pending.nsh and the defines
+; PRODUCT and UNINSTALLER (uninstall.exe).
 
 !ifndef UNINSTALLER_NSH
 !define UNINSTALLER_NSH
 
 !define UNINSTALLER_PROGRAM "uninstall.bin"
-; The name of the folders uninstall.exe makes: NAME-N.tmp.
-!define UNINSTALLER_FOLDER "Tolvane-uninstall"
 
 !define WriteUninstallers "!insertmacro WriteUninstallers"
 !macro WriteUninstallers
   File "/oname=$INSTDIR\${UNINSTALLER}" "${UNINSTALL_LAUNCHER}"
-  WriteUninstaller "$INSTDIR\${UNINSTALLER_PROGRAM}"
+  File "/oname=$INSTDIR\${UNINSTALLER_PROGRAM}" "${UNINSTALL_PROGRAM}"
 !macroend
 
-!define RequireLauncherFolder "!insertmacro RequireLauncherFolder"
-!macro RequireLauncherFolder
-  Push $0
-  Push $1
-  ${GetFileName} $EXEDIR $0
-  StrCpy $1 "${UNINSTALLER_FOLDER}-"
-  StrLen $1 $1
-  StrCpy $0 $0 $1
-  ${If} $EXEDIR != $INSTDIR
-  ${AndIf} $0 != "${UNINSTALLER_FOLDER}-"
-    MessageBox MB_ICONSTOP "Start $INSTDIR\${UNINSTALLER} to uninstall." /SD IDOK
+; $INSTDIR is set only later (module.nsh, with a plug-in), but it is always
+; the 64-bit Program Files' folder of the product, as setup made it.
+!define RequireLauncherFolder "!insertmacro CallArtificialFunction _RequireLauncherFolder"
+!macro _RequireLauncherFolder
+  Push $0 ; the parameters, then the folder's name
+  Push $1 ; the folder's parent, then the start of its name
+  Push $2 ; 1: it may run
+  StrCpy $2 0
+  ${GetParameters} $0
+  ${If} $0 S== ""
+  ${OrIf} $0 S== "/S"
+    ${GetParent} $EXEDIR $1
+    ${GetFileName} $EXEDIR $0
+    ${If} $1 == $PROGRAMFILES64
+    ${OrIf} $1 == "$WINDIR\Temp"
+      StrLen $1 "${LAUNCHER_FOLDER}-"
+      StrCpy $1 $0 $1
+      StrCpy $0 $0 "" -4
+      ${If} $1 == "${LAUNCHER_FOLDER}-"
+      ${AndIf} $0 == ".tmp"
+        StrCpy $2 1
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  ${If} $2 = 0
+    MessageBox MB_ICONSTOP "Start $PROGRAMFILES64\${PRODUCT}\${UNINSTALLER} to uninstall ${PRODUCT}." /SD IDOK
     SetErrorLevel 2
     Quit
-  ${EndIf}
-  Pop $1
-  Pop $0
-!macroend
-
-Function un.SetUninstallerAside
-  Push $0
-  Push $1
-  Push $2
-  ${If} $EXEDIR == $INSTDIR
-    ; Started in place by hand: NSIS keeps its own file open.
-    ${DeleteAtRestart} $EXEPATH
-    SetRebootFlag true
-  ${Else}
-    Delete "$INSTDIR\${UNINSTALLER_PROGRAM}"
-  ${EndIf}
-  Delete "$INSTDIR\${UNINSTALLER}"
-  ${If} ${FileExists} "$INSTDIR\${UNINSTALLER}"
-    StrCpy $2 0
-    ${If} $EXEDIR != $INSTDIR
-      StrCpy $0 "$INSTDIR\${UNINSTALLER}"
-      StrCpy $1 "$EXEDIR\${UNINSTALLER}"
-      System::Call 'kernel32::MoveFileExW(w r0, w r1, i 0) i .r2'
-    ${EndIf}
-    ${If} $2 = 0
-      Delete /REBOOTOK "$INSTDIR\${UNINSTALLER}"
-    ${EndIf}
   ${EndIf}
   Pop $2
   Pop $1
   Pop $0
-FunctionEnd
+!macroend
 
-!define SetUninstallerAside "!insertmacro SetUninstallerAside"
-!macro SetUninstallerAside
-  Call un.SetUninstallerAside
+!define SetUninstallerAside "!insertmacro CallArtificialFunction _SetUninstallerAside"
+!macro _SetUninstallerAside
+  Push $0
+  Push $1
+  Push $2
+  Delete "$INSTDIR\${UNINSTALLER_PROGRAM}"
+  StrCpy $0 "$INSTDIR\${UNINSTALLER}"
+  StrCpy $1 "$EXEDIR\${UNINSTALLER}"
+  StrCpy $2 0
+  ${If} ${FileExists} $0
+    System::Call 'kernel32::MoveFileExW(w r0, w r1, i 0) i .r2'
+    ${If} $2 = 0
+      Delete /REBOOTOK $0
+    ${EndIf}
+  ${EndIf}
+  ; Files before their folder. uninstall.exe, finding itself there, leaves
+  ; the folder alone.
+  ${If} $2 <> 0
+    ${DeleteAtRestart} $1
+    ${DeleteAtRestart} $EXEPATH
+    ${DeleteAtRestart} $EXEDIR
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Pop $0
 !macroend
 
 !endif

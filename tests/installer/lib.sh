@@ -331,8 +331,8 @@ install() {
   end="$(now_ms)"
   echo "time: setup /S ($name) took $(seconds $((end - start))) s"
   check_loaded "$trace" "setup /S" "$(winepath -w "${1:-$setup}")"
-  loaded "$trace" | grep -qiE '^C:\\Program Files \(x86\)\\ns[^\\]*\.tmp\\System\.dll$' ||
-    fail "setup /S: NSIS's System plug-in was not loaded from a folder of Program Files"
+  loaded "$trace" | grep -qE '^C:\\Program Files \(x86\)\\Tolvane-plugins-[0-9A-Fa-f]+\.tmp\\System\.dll$' ||
+    fail "setup /S: NSIS's System plug-in was not loaded from a folder Tolvane-plugins-XXXX.tmp of Program Files (x86)"
 }
 
 # loaded TRACE: the programs and modules Wine's +loaddll trace TRACE names,
@@ -343,28 +343,18 @@ loaded() {
     perl -CO -pe 's/\\(\\|[0-9a-fA-F]{4})/$1 eq "\\" ? "\\" : chr(hex $1)/ge' | sort -u
 }
 
-# check_loaded TRACE WHAT [OWN [gone]]: every program and module in TRACE
-# but OWN (the setup program itself) comes from Program Files or the Windows
-# folder (not its Temp), or from a folder uninstall.exe made for the
-# uninstaller with an access list of its own: SYSTEM and Administrators,
-# which Wine gives Unix mode 750 (a folder of default security has 755); with
-# "gone", that folder must be gone already instead.
+# check_loaded TRACE WHAT [OWN]: every program and module in TRACE but OWN
+# (the setup program itself) comes from Program Files or the Windows folder,
+# not its Temp: uninstall.exe's folders are in Program Files too.
 check_loaded() {
-  local path folder unix mode
+  local path
   while IFS= read -r path; do
     [ "$path" = "${3:-}" ] && continue
     case "${path,,}" in
       'c:\windows\temp\'*) ;;
       'c:\windows\'* | 'c:\program files\'* | 'c:\program files (x86)\'*) continue ;;
     esac
-    folder="${path%\\*}"
-    unix="$(winepath -u "$folder" 2>/dev/null)"
-    mode="$(stat -c %a "$unix" 2>/dev/null)"
-    if [[ "${folder##*\\}" =~ ^Tolvane-uninstall-[0-9]+\.tmp$ ]]; then
-      [ "${4:-}" = gone ] && [ -z "$mode" ] && continue
-      [ "${4:-}" != gone ] && [ "$mode" = 750 ] && continue
-    fi
-    fail "$2: $path was loaded from a folder others may write (mode ${mode:-gone})"
+    fail "$2: $path was loaded from a folder others may write"
   done < <(loaded "$1")
 }
 
@@ -379,33 +369,48 @@ refused() {
   unchanged_by "$2"
 }
 
-# uninstall CODE: runs the entry's QuietUninstallString as a deployment tool
-# does, and at the moment it returns checks that its exit code is CODE (read
-# inside Wine: a Unix exit status keeps the low byte of 3010 alone), that no
-# uninstaller runs any more, that nothing it ran or loaded came from a place
-# others may write and, unless CODE is 2 (refused), that Tolvane is gone.
-uninstall() {
-  local command start returned code
-  command="$(value 64 "$arp" QuietUninstallString | sed -n 's/^REG_SZ\t//p')"
-  [ -n "$command" ] || { fail "no QuietUninstallString"; return; }
+# run_line NAME LINE: runs the command line LINE as a deployment tool does,
+# with Wine's +loaddll trace in WORK_DIR/NAME.trace; code = its exit code,
+# read inside Wine (a Unix exit status keeps the low byte of 3010 alone), ""
+# when it did not return within a minute.
+run_line() {
   # A batch file keeps the command line as it is (wine quotes arguments).
   # (The redirection first: "echo 2>file" would redirect the standard error.)
-  printf '@%s\r\n@>"%s" echo %%ERRORLEVEL%%\r\n' "$command" "$(winepath -w "$work/uninstall-$name.code")" \
-    >"$work/uninstall-$name.bat"
-  rm -f "$work/uninstall-$name.code"
+  printf '@%s\r\n@>"%s" echo %%ERRORLEVEL%%\r\n' "$2" "$(winepath -w "$work/$1.code")" >"$work/$1.bat"
+  rm -f "$work/$1.code"
+  WINEDEBUG=-all,+loaddll timeout 60 wine cmd /c "$(winepath -w "$work/$1.bat")" </dev/null 2>"$work/$1.trace"
+  [ $? = 124 ] && fail "$1: $2 did not return within a minute"
+  code="$(tr -d '\r\n ' <"$work/$1.code" 2>/dev/null)"
+}
+
+# uninstall CODE: runs the entry's QuietUninstallString as a deployment tool
+# does, and at the moment it returns checks that its exit code is CODE, that
+# no uninstaller runs any more, that the uninstaller ran from a new folder
+# beside the installed one, that nothing it ran or loaded came from a place
+# others may write and, unless CODE is 2 (refused), that Tolvane is gone.
+uninstall() {
+  local command start returned ran mode
+  command="$(value 64 "$arp" QuietUninstallString | sed -n 's/^REG_SZ\t//p')"
+  [ -n "$command" ] || { fail "no QuietUninstallString"; return; }
   start="$(now_ms)"
-  # Its Unix exit status is the low byte of the exit code: 3010 gives 194.
-  WINEDEBUG=-all,+loaddll timeout 60 wine cmd /c "$(winepath -w "$work/uninstall-$name.bat")" </dev/null \
-    2>"$work/uninstall-$name.trace"
-  [ $? = 124 ] && fail "the QuietUninstallString did not return within a minute"
+  run_line "uninstall-$name" "$command"
   returned="$(now_ms)"
-  # Refused, uninstall.exe has removed its folder already.
-  check_loaded "$work/uninstall-$name.trace" "the QuietUninstallString" "" "$([ "$1" = 2 ] && echo gone)"
-  # The uninstaller ran from uninstall.exe's folder, not in place.
-  loaded "$work/uninstall-$name.trace" | grep -qE '\\Tolvane-uninstall-[0-9]+\.tmp\\uninstall\.bin$' ||
-    fail "the uninstaller did not run from a folder uninstall.exe made: $(loaded "$work/uninstall-$name.trace" | grep -i uninstall)"
+  check_loaded "$work/uninstall-$name.trace" "the QuietUninstallString"
+  # uninstall.exe's folder: Program Files, where no user can make or rename
+  # a folder. Its access list (SYSTEM and Administrators) gives it Unix mode
+  # 750 under Wine (default security: 755); refused, it is gone already.
+  ran="$(loaded "$work/uninstall-$name.trace" | grep -E '^C:\\Program Files\\Tolvane-uninstall-[0-9]+\.tmp\\uninstall\.bin$')"
+  if [ -z "$ran" ]; then
+    fail "the uninstaller did not run from a folder uninstall.exe made in Program Files: $(loaded "$work/uninstall-$name.trace" | grep -i uninstall)"
+  else
+    mode="$(stat -c %a "$(unix_path "${ran%\\*}")" 2>/dev/null)"
+    if [ "$1" = 2 ]; then
+      [ -z "$mode" ] || fail "the refused uninstall left ${ran%\\*}"
+    elif [ "$mode" != 750 ]; then
+      fail "${ran%\\*} has Unix mode ${mode:-(gone)}, not 750 (an access list of its own)"
+    fi
+  fi
   uninstaller_running && fail "the QuietUninstallString returned while the uninstaller still runs"
-  code="$(tr -d '\r\n ' <"$work/uninstall-$name.code" 2>/dev/null)"
   [ "$code" = "$1" ] || fail "the QuietUninstallString exits with '$code', expected $1"
   if [ "$1" != 2 ]; then
     [ -e "$WINEPREFIX/drive_c/Program Files/Tolvane/uninstall.exe" ] && fail "the uninstaller is still in $dir64"
@@ -414,16 +419,20 @@ uninstall() {
   echo "time: uninstall ($name) returned after $(seconds $((returned - start))) s with $code"
 }
 
+# wine_pids PATTERN: the Unix processes of this prefix's Wine programs whose
+# command line matches PATTERN (grep -E, without regard to case).
+wine_pids() {
+  local file
+  for file in $(grep -laiE "$1" /proc/[0-9]*/cmdline 2>/dev/null); do
+    tr '\0' '\n' <"${file%/cmdline}/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+      basename "${file%/cmdline}"
+  done
+}
+
 # uninstaller_running: a process of this prefix runs uninstall.exe, the
 # uninstaller or a copy of it. (The pattern does not match its own command
 # line.)
-uninstaller_running() {
-  local file
-  for file in $(grep -laiE '(Un|uninstall)[.](exe|bin)' /proc/[0-9]*/cmdline 2>/dev/null); do
-    tr '\0' '\n' <"${file%/cmdline}/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
-  done
-  return 1
-}
+uninstaller_running() { [ -n "$(wine_pids '(Un|uninstall)[.](exe|bin)')" ]; }
 
 # restart: Wine's restart, which carries out deletions left for it.
 restart() {

@@ -12,12 +12,12 @@
 #             page in the 64-bit and in the 32-bit shell (SHELL64.EXE and
 #             SHELL32.EXE are the two builds of shell_properties); the
 #             entry's QuietUninstallString, done when it returns, while
-#             folders and files that a user made first in %TEMP% under the
-#             names uninstalls use or used wait there: they stay as they
-#             were, and the uninstaller runs from a new folder; after Wine's
-#             restart (which deletes uninstall.exe and its folder) the
-#             registry of both views and the files of drive C are as before
-#             setup.
+#             folders and files that a user made first in %TEMP% and in
+#             C:\Windows\Temp under the names uninstalls use or used wait
+#             there: they stay as they were, and the uninstaller runs from a
+#             new folder of Program Files; after Wine's restart (which
+#             deletes uninstall.exe and its folder) the registry of both
+#             views and the files of drive C are as before setup.
 #   existing  .wav already names a file type with another property sheet
 #             handler, and %TEMP% holds blanks, "!", "^", "%" and Cyrillic:
 #             the same round trip leaves the type, its handler and .wav's
@@ -55,14 +55,18 @@ setup_variant arm64 --define TEST_ARM64_BRANCH "$x64_dll" "$x86_dll"
 
 # -- A fresh system ----------------------------------------------------------
 new_prefix fresh
-step "$name: before setup; a user's files in %TEMP% under uninstallers' names"
+step "$name: before setup; a user's files in %TEMP% and C:\Windows\Temp under uninstallers' names"
 temp="$WINEPREFIX/drive_c/users/$(whoami)/Temp"
-mkdir -p "$temp/Tolvane-uninstall-1.tmp" "$temp/./~nsu1.tmp"
-for decoy in Tolvane-uninstall-1.tmp/uninstall.bin Tolvane-uninstall-1.tmp/uninstall.exe \
-             ./~nsu1.tmp/Un.exe Tolvane-uninstall-2590.exe; do
-  echo "a user's $decoy" >"$temp/$decoy"
+windows_temp="$WINEPREFIX/drive_c/windows/temp"
+for folder in "$temp" "$windows_temp"; do
+  mkdir -p "$folder/Tolvane-uninstall-1.tmp" "$folder/./~nsu1.tmp"
+  for decoy in Tolvane-uninstall-1.tmp/uninstall.bin Tolvane-uninstall-1.tmp/uninstall.exe \
+               ./~nsu1.tmp/Un.exe Tolvane-uninstall-2590.exe; do
+    echo "a user's $decoy" >"$folder/$decoy"
+  done
 done
-(cd "$temp" && sha256sum Tolvane-uninstall-1.tmp/* ./~nsu1.tmp/* Tolvane-uninstall-2590.exe) >"$work/decoys.sha"
+(cd "$WINEPREFIX/drive_c" && sha256sum {"${temp#*/drive_c/}","${windows_temp#*/drive_c/}"}/{Tolvane-uninstall-1.tmp/*,./~nsu1.tmp/*,Tolvane-uninstall-2590.exe}) \
+  >"$work/decoys.sha"
 check_no_page "$shell64" 64
 check_no_page "$shell32" 32
 expect_no_key 64 'HKCR\.wav'
@@ -100,9 +104,10 @@ echo "both shells show the Information page"
 
 step "$name: QuietUninstallString"
 uninstall 0
-(cd "$temp" && sha256sum --quiet -c "$work/decoys.sha") || fail "the uninstall changed a user's files in %TEMP%"
-loaded "$work/uninstall-$name.trace" | grep -qxF "C:\users\\$(whoami)\Temp\Tolvane-uninstall-2.tmp\uninstall.bin" ||
-  fail "the uninstaller did not run from Tolvane-uninstall-2.tmp, the first free name"
+(cd "$WINEPREFIX/drive_c" && sha256sum --quiet -c "$work/decoys.sha") ||
+  fail "the uninstall changed a user's files in %TEMP% or C:\Windows\Temp"
+loaded "$work/uninstall-$name.trace" | grep -qxF 'C:\Program Files\Tolvane-uninstall-1.tmp\uninstall.bin' ||
+  fail "the uninstaller did not run from C:\Program Files\Tolvane-uninstall-1.tmp"
 [ ! -e "$WINEPREFIX/drive_c/Program Files/Tolvane" ] || fail "$dir64 is still there"
 [ ! -e "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" ] || fail "$dir32 is still there"
 for view in 64 32; do expect_key "$view" "$approved"; done
