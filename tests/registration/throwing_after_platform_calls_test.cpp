@@ -219,12 +219,12 @@ bool InModule(const void* address) {
 }
 
 // Ends the process with STATUS_ACCESS_VIOLATION when the exception is the
-// fault the platform causes: a read in the module with x18 other than the
-// TEB, or at 0x58, the TEB's thread-local storage pointer read through an x18
-// of zero. Any other exception, a fault of the module's own among them, ends
-// it with 1. Both say on stderr what they saw. Wine would otherwise start
-// its debugger, which cannot attach, and the death test's parent would wait
-// for ever.
+// fault the platform causes: the module reading the TEB's thread-local
+// storage pointer (at offset 0x58) through an x18 that is not the TEB, zero
+// (a read at 0x58) or a small number. Any other exception, a fault of the
+// module's own among them, ends it with 1. Both say on stderr what they saw.
+// Wine would otherwise start its debugger, which cannot attach, and the death
+// test's parent would wait for ever.
 LONG WINAPI EndOnThePlatformsFault(EXCEPTION_POINTERS* exception) {
   const EXCEPTION_RECORD& record = *exception->ExceptionRecord;
   const auto x18 = static_cast<unsigned long long>(exception->ContextRecord->X[18]);
@@ -233,7 +233,7 @@ LONG WINAPI EndOnThePlatformsFault(EXCEPTION_POINTERS* exception) {
       record.ExceptionCode == STATUS_ACCESS_VIOLATION && record.NumberParameters >= 2;
   const unsigned long long address = violation ? record.ExceptionInformation[1] : 0;
   const bool platforms =
-      violation && InModule(record.ExceptionAddress) && (x18 != teb || address == 0x58);
+      violation && InModule(record.ExceptionAddress) && x18 != teb && address == x18 + 0x58;
   char text[200];
   const int length = std::snprintf(
       text, sizeof text, "%s: exception 0x%08lx at %p, x18 0x%llx, TEB 0x%llx, address 0x%llx\n",
