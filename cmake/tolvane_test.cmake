@@ -37,7 +37,10 @@ function(tolvane_add_test name)
     # paths, in which the build folder has another name.
     file(RELATIVE_PATH report ${CMAKE_CURRENT_BINARY_DIR} ${TOLVANE_BATCH_REPORTS}/${name}.xml)
     add_test(NAME ${name} COMMAND ${name} --gtest_output=xml:${report})
-    set_tests_properties(${name} PROPERTIES LABELS ${T_LABEL})
+    # A batch takes up to 30 s alone under emulation (registration_tests),
+    # and about three times as long on a busy machine: the preset's 120 s,
+    # meant for one case, would leave too little margin.
+    set_tests_properties(${name} PROPERTIES LABELS ${T_LABEL} TIMEOUT 300)
     file(APPEND ${TOLVANE_BATCH_LIST} "${name}\n")
   else()
     gtest_discover_tests(${name}
