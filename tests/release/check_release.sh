@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # check_release.sh DIST
 # The release modules as scripts/release leaves them: each at most its size
-# limit (x86 180 KiB, x64 and ARM64 135 KiB), a DLL of its own architecture
+# limit (x86 120 KiB, x64 and ARM64 80 KiB), a DLL of its own architecture
 # that imports only the system functions it may and exports the four entry
 # points at ordinals 1 to 4 (check_dll_image.sh), stripped, and SHA256SUMS
 # naming exactly what is there.
@@ -15,7 +15,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/../lib.sh"
 
 # folder:architecture:KiB
-for module in x86:i686:180 x64:x86_64:135 arm64:aarch64:135; do
+for module in x86:i686:120 x64:x86_64:80 arm64:aarch64:80; do
   IFS=: read -r folder arch kib <<<"$module"
   dll="$dist/$folder/PELLMORE.DLL"
   [ -f "$dll" ] || { fail "$dll is missing"; continue; }
