@@ -11,6 +11,23 @@ execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/toolchain --print-d
 if(NOT EXISTS ${TOLVANE_TOOLCHAIN_DIR}/.complete)
   message(FATAL_ERROR "No ${TOLVANE_TRIPLE} toolchain in ${TOLVANE_TOOLCHAIN_DIR}: run scripts/setup")
 endif()
+# CMake keeps the compilers it found at a tree's first configure: a tree
+# made with another toolchain (before its recipe changed), or whose toolchain
+# is not on record, finds them anew. This file is read from the tree's
+# CMakeSystem.cmake, before the compilers found then are.
+if(NOT CMAKE_IN_TRY_COMPILE)
+  set(_tolvane_used ${CMAKE_BINARY_DIR}/CMakeFiles/tolvane-toolchain)
+  set(_tolvane_previous "")
+  if(EXISTS ${_tolvane_used})
+    file(READ ${_tolvane_used} _tolvane_previous)
+  endif()
+  if(NOT _tolvane_previous STREQUAL TOLVANE_TOOLCHAIN_DIR)
+    foreach(_tolvane_language C CXX RC)
+      file(REMOVE ${CMAKE_BINARY_DIR}/CMakeFiles/${CMAKE_VERSION}/CMake${_tolvane_language}Compiler.cmake)
+    endforeach()
+    file(WRITE ${_tolvane_used} ${TOLVANE_TOOLCHAIN_DIR})
+  endif()
+endif()
 set(_tolvane_bin ${TOLVANE_TOOLCHAIN_DIR}/bin/${TOLVANE_TRIPLE})
 set(CMAKE_C_COMPILER ${_tolvane_bin}-clang)
 set(CMAKE_CXX_COMPILER ${_tolvane_bin}-clang++)
