@@ -9,10 +9,6 @@
 
 #include "unique_handle.h"
 
-struct TRegCloseKey {
-  void operator()(HKEY key) const { RegCloseKey(key); }
-};
-
 class TRegKey : public TUniqueHandle<HKEY, nullptr, TRegCloseKey> {
 public:
   using TUniqueHandle::TUniqueHandle;

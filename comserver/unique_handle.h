@@ -42,6 +42,15 @@ private:
   Handle FHandle = Empty;
 };
 
+// The handle kinds that more than one part owns.
+struct TCloseHandle {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+struct TRegCloseKey {
+  void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using TKernelHandle = TUniqueHandle<HANDLE, nullptr, TCloseHandle>;
+
 // Ownership of a struct that a call fills in and a function releases (a
 // STGMEDIUM and ReleaseStgMedium). The owner releases the struct only once
 // told that the call that fills it succeeded.

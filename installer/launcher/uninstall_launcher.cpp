@@ -35,16 +35,9 @@
 
 namespace {
 
-struct TCloseHandle {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-struct TRegCloseKey {
-  void operator()(HKEY key) const { RegCloseKey(key); }
-};
 struct TLocalFree {
   void operator()(HLOCAL memory) const { LocalFree(memory); }
 };
-using THandle = TUniqueHandle<HANDLE, nullptr, TCloseHandle>;
 using TKey = TUniqueHandle<HKEY, nullptr, TRegCloseKey>;
 using TLocal = TUniqueHandle<HLOCAL, nullptr, TLocalFree>;
 
@@ -78,13 +71,13 @@ std::wstring Parent(std::wstring path) {
 }
 
 // The handle CreateFileW gives, or an empty one.
-THandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+TKernelHandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
                  DWORD flags = FILE_ATTRIBUTE_NORMAL) {
   HANDLE handle = CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
-  return THandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+  return TKernelHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
-THandle OpenFolder(const std::wstring& path, DWORD access, DWORD share) {
+TKernelHandle OpenFolder(const std::wstring& path, DWORD access, DWORD share) {
   return OpenFile(path, access, share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
 }
 
@@ -103,8 +96,8 @@ bool SameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFO
 bool SameFolder(const std::wstring& a, const std::wstring& b) {
   constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   BY_HANDLE_FILE_INFORMATION first, second;
-  THandle one = OpenFolder(a, FILE_READ_ATTRIBUTES, share);
-  THandle other = OpenFolder(b, FILE_READ_ATTRIBUTES, share);
+  TKernelHandle one = OpenFolder(a, FILE_READ_ATTRIBUTES, share);
+  TKernelHandle other = OpenFolder(b, FILE_READ_ATTRIBUTES, share);
   return Identity(one.get(), first) && Identity(other.get(), second) &&
          (first.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && SameIdentity(first, second);
 }
@@ -172,7 +165,7 @@ std::wstring OwnFolder() {
 // name that exists is passed over, never used), held open so that no one can
 // rename or delete it while this program runs; the copy of the uninstaller in
 // it must have a path programs can be started from (below MAX_PATH).
-bool MakeFolder(const std::wstring& parent, std::wstring& folder, THandle& held) {
+bool MakeFolder(const std::wstring& parent, std::wstring& folder, TKernelHandle& held) {
   if (parent.empty())
     return false;
   TLocal descriptor;
@@ -216,22 +209,22 @@ bool ReadAll(HANDLE file, std::vector<char>& bytes) {
 // is what it was checked to hold. A program cannot start while a handle may
 // write its file, so the file is written, closed, opened again and checked:
 // the same file, the same bytes.
-THandle WriteCopy(const std::wstring& source, const std::wstring& copy) {
+TKernelHandle WriteCopy(const std::wstring& source, const std::wstring& copy) {
   std::vector<char> bytes, written;
   {
-    THandle from = OpenFile(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    TKernelHandle from = OpenFile(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (!from || !ReadAll(from.get(), bytes))
       return {};
   }
   BY_HANDLE_FILE_INFORMATION made, opened;
   {
-    THandle to = OpenFile(copy, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
+    TKernelHandle to = OpenFile(copy, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
     DWORD count = 0;
     if (!to || !WriteFile(to.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr) ||
         count != bytes.size() || !Identity(to.get(), made))
       return {};
   }
-  THandle held = OpenFile(copy, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  TKernelHandle held = OpenFile(copy, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   if (!Identity(held.get(), opened) || !SameIdentity(made, opened) || !ReadAll(held.get(), written) ||
       written != bytes)
     return {};
@@ -248,7 +241,7 @@ bool Run(const std::wstring& program, bool silent, DWORD& code) {
   if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &started))
     return false;
-  THandle process(started.hProcess), thread(started.hThread);
+  TKernelHandle process(started.hProcess), thread(started.hThread);
   WaitForSingleObject(process.get(), INFINITE);
   if (!GetExitCodeProcess(process.get(), &code))
     code = Refused;
@@ -286,7 +279,7 @@ DWORD Uninstall() {
   // program, which is running, into the new folder); else the Windows
   // folder's Temp on that volume.
   std::wstring folder;
-  THandle heldFolder;
+  TKernelHandle heldFolder;
   wchar_t windows[MAX_PATH];
   length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
   std::wstring windowsTemp = length > 0 && length < MAX_PATH ? Join(windows, L"Temp") : L"";
@@ -298,7 +291,7 @@ DWORD Uninstall() {
   DWORD code = Refused;
   bool copied = false, ran = false;
   {
-    THandle heldCopy = WriteCopy(source, copy);
+    TKernelHandle heldCopy = WriteCopy(source, copy);
     copied = static_cast<bool>(heldCopy);
     // Where no person sees its pages, no one could answer them.
     ran = copied && Run(copy, arguments.Silent || !BoxesAreSeen(), code);

@@ -57,11 +57,6 @@ TEST(PellmoreShutDown, AnUnloadTearsTheModuleDownAndLetsGoOfOleAut32) {
   EXPECT_EQ(std::count(FreeLibraryWatch::Freed.begin(), FreeLibraryWatch::Freed.end(), oleAut), 1);
 }
 
-struct TCloseHandle {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using TOwnedHandle = TUniqueHandle<HANDLE, nullptr, TCloseHandle>;
-
 std::string BesideTheTests(const std::string& name) {
   const std::string module = BuiltModulePath();
   return module.substr(0, module.find_last_of('\\') + 1) + name;
@@ -79,7 +74,7 @@ TEST(PellmoreShutDown, AProcessEndingWhileThreadsFetchTheFactoryEndsEveryTime) {
     PROCESS_INFORMATION info = {};
     ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &info));
-    TOwnedHandle process(info.hProcess), thread(info.hThread);
+    TKernelHandle process(info.hProcess), thread(info.hThread);
     const DWORD waited = WaitForSingleObject(process.get(), 10000);
     if (waited == WAIT_TIMEOUT)
       TerminateProcess(process.get(), 99);
