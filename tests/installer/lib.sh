@@ -486,11 +486,16 @@ test_start="$(now_ms)"
 mkdir -p "$work"
 step "fresh 64-bit prefix"
 wineprefix_make "$work/template" win64 null
+# test_program NAME: tests/installer/NAME.c built as WORK_DIR/NAME.exe (64-bit)
+# when it is older than its source.
+test_program() {
+  if [ ! "$work/$1.exe" -nt "$root/tests/installer/$1.c" ]; then
+    "$("$root/scripts/toolchain" --print-dir x86_64)/bin/x86_64-w64-mingw32-clang" -O2 -Wall -Wextra -Werror \
+      -o "$work/$1.exe" "$root/tests/installer/$1.c" || fail "$1.c does not build"
+  fi
+}
+test_program hold
 hold_exe="$work/hold.exe"
-if [ ! "$hold_exe" -nt "$root/tests/installer/hold.c" ]; then
-  "$("$root/scripts/toolchain" --print-dir x86_64)/bin/x86_64-w64-mingw32-clang" -O2 -Wall \
-    -o "$hold_exe" "$root/tests/installer/hold.c" || fail "hold.c does not build"
-fi
 
 # finish: the closing lines of a test script.
 finish() {

@@ -44,13 +44,8 @@ never="$work/never"
 rm -f "$never"
 setup_variant waits --define "TEST_WAIT_BEFORE_X86=Z:${never//\//\\}" "$x64_dll" "$x86_dll"
 
-helpers="$("$root/scripts/toolchain" --print-dir x86_64)/bin/x86_64-w64-mingw32-clang"
-for helper in unseen planted; do
-  if [ ! "$work/$helper.exe" -nt "$root/tests/installer/$helper.c" ]; then
-    "$helpers" -O2 -Wall -Wextra -Werror -o "$work/$helper.exe" "$root/tests/installer/$helper.c" ||
-      fail "$helper.c does not build"
-  fi
-done
+test_program unseen
+test_program planted
 installed='C:\Program Files\Tolvane'
 launcher="$installed\\uninstall.exe"
 windows_temp='C:\windows\Temp'
