@@ -7,8 +7,6 @@
 #include "registration.h"
 #include "server.h"
 
-#include <vector>
-
 namespace {
 
 const TInterfaceEntry<TComObjectFactory> FactoryInterfaces[] = {
@@ -51,14 +49,24 @@ const char* ThreadingModelName(TThreadingModel model) {
   }
 }
 
-struct TClassesEntry {
-  std::string Key;
-  std::string ValueName;
-  std::string Data;
-  std::wstring WideData = {}; // written instead of Data when set
-};
-
 } // namespace
+
+std::vector<TClassesEntry> ClassRegistrationEntries(const TClassNames& names,
+                                                    const TModulePath& module) {
+  const std::string classKey = "CLSID\\" + names.ClassId;
+  const std::string serverKey = classKey + "\\" + names.ServerKeyName;
+  std::vector<TClassesEntry> entries;
+  entries.push_back({classKey, "", names.Description});
+  entries.push_back({serverKey, "", module.Ansi, module.Wide});
+  if (names.ThreadingModel != tmSingle)
+    entries.push_back({serverKey, "ThreadingModel", ThreadingModelName(names.ThreadingModel)});
+  if (!names.ProgId.empty()) {
+    entries.push_back({names.ProgId, "", names.Description});
+    entries.push_back({names.ProgId + "\\Clsid", "", names.ClassId});
+    entries.push_back({classKey + "\\ProgID", "", names.ProgId});
+  }
+  return entries;
+}
 
 const TComClassInfo<TComObjectFactory> TComObjectFactory::ClassInfo = {
     nullptr, FactoryInterfaces, sizeof FactoryInterfaces / sizeof FactoryInterfaces[0]};
@@ -102,23 +110,10 @@ void TComObjectFactory::UpdateRegistration(bool registering) {
   if (registering) {
     const TModulePath module =
         RegisteredModulePath(ServerObject->ServerFilePath(), ServerObject->ServerFileWidePath());
-    std::vector<TClassesEntry> entries = {
-        {classKey, "", ClassDescription},
-        {serverKey, "", module.Ansi, module.Wide},
-    };
-    if (ThreadingModel != tmSingle)
-      entries.push_back({serverKey, "ThreadingModel", ThreadingModelName(ThreadingModel)});
-    if (!progId.empty()) {
-      entries.push_back({progId, "", ClassDescription});
-      entries.push_back({progId + "\\Clsid", "", classId});
-      entries.push_back({classKey + "\\ProgID", "", progId});
-    }
-    for (const TClassesEntry& entry : entries) {
-      if (entry.WideData.empty())
-        CreateClassesKey(entry.Key, entry.ValueName, entry.Data);
-      else
-        CreateClassesKey(entry.Key, entry.ValueName, entry.WideData);
-    }
+    const TClassNames names = {classId, progId, ClassDescription, ServerObject->ServerKeyName(),
+                               ThreadingModel};
+    for (const TClassesEntry& entry : ClassRegistrationEntries(names, module))
+      CreateClassesKey(entry);
   } else {
     // Deepest keys first: a key with subkeys cannot be deleted.
     std::vector<std::string> keys;

@@ -21,7 +21,7 @@ void CheckRegistryResult(LONG result) {
 // Creates or opens the key below HKEY_CLASSES_ROOT for one value to be set.
 TRegKey CreateKeyForValue(const std::string& key) {
   TRegKey handle;
-  CheckRegistryResult(handle.Create(HKEY_CLASSES_ROOT, key, KEY_READ | KEY_WRITE));
+  CheckRegistryResult(handle.Create(HKEY_CLASSES_ROOT, key, ClassesKeyAccess));
   return handle;
 }
 
@@ -41,6 +41,13 @@ void CreateClassesKey(const std::string& key, const std::string& valueName,
 void CreateClassesKey(const std::string& key, const std::string& valueName,
                       const std::wstring& value) {
   CheckRegistryResult(CreateKeyForValue(key).SetString(valueName, value));
+}
+
+void CreateClassesKey(const TClassesEntry& entry) {
+  if (entry.WideData.empty())
+    CreateClassesKey(entry.Key, entry.ValueName, entry.Data);
+  else
+    CreateClassesKey(entry.Key, entry.ValueName, entry.WideData);
 }
 
 void DeleteClassesKey(const std::string& key) {

@@ -5,6 +5,9 @@
 
 #include <string>
 
+// The key below a class key that names an in-process server's module.
+inline constexpr char InprocServerKeyName[] = "InprocServer32";
+
 class TComServerObject {
 public:
   virtual ~TComServerObject() = default;
@@ -32,7 +35,7 @@ public:
   LONG TrackFactory(bool created) override;
   std::string HelpFile() override { return FHelpFile; }
   std::string ServerFilePath() override;
-  std::string ServerKeyName() override { return "InprocServer32"; }
+  std::string ServerKeyName() override { return InprocServerKeyName; }
   std::string ServerBaseName() override;
   std::wstring ServerFileWidePath() override;
 

@@ -14,12 +14,13 @@ void ReadPlatformId() {
   PlatformId = GetVersionExA(&info) ? info.dwPlatformId : 0;
 }
 
+const std::array<const char*, 2> ApprovalKeys = {
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions", "Approved"};
+
 namespace {
 
 const char* const DefaultWavFileType = "WAV.File";
-const char* const HandlerSubkey = "\\shellex\\PropertySheetHandlers\\Tolvane";
-const char* const ShellExtensionsKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions";
+const char* const HandlerPath[] = {"\\shellex", "\\PropertySheetHandlers", "\\Tolvane"};
 const char* const ApprovedName = "Tolvane";
 const char* const RegistrationFailureText = "Registration of Tolvane shell extension failed.\r\n"
                                             "You may not have administrator privilegies.";
@@ -41,20 +42,24 @@ bool IsBlank(const std::string& text) {
 
 // Windows NT lists the shell extensions the administrator allows.
 void WriteApproval(const std::string& classId) {
-  TRegKey extensions;
-  extensions.Create(HKEY_LOCAL_MACHINE, ShellExtensionsKey, KEY_ALL_ACCESS);
-  TRegKey approved;
-  if (extensions)
-    approved.Create(extensions.get(), "Approved", KEY_ALL_ACCESS);
+  TRegKey key;
+  for (const char* name : ApprovalKeys) {
+    TRegKey below;
+    below.Create(key ? key.get() : HKEY_LOCAL_MACHINE, name, ApprovalAccess);
+    key = std::move(below);
+    if (!key)
+      break;
+  }
   // A key that could not be had makes the write fail like a refused one.
   LONG result = ERROR_INVALID_HANDLE;
-  if (approved)
-    result = approved.SetString(classId, ApprovedName);
+  if (key)
+    result = key.SetString(classId, ApprovedName);
   if (result != ERROR_SUCCESS)
     throw Exception("Failed to set data for '" + classId + "'");
 }
 
-// The text of .wav's default value as stored; empty when there is none.
+} // namespace
+
 std::wstring WavDefaultValue() {
   TRegKey key;
   if (key.Open(HKEY_CLASSES_ROOT, ".wav", KEY_READ) != ERROR_SUCCESS)
@@ -62,35 +67,46 @@ std::wstring WavDefaultValue() {
   return key.ReadString(std::string());
 }
 
-// Surrounding blanks of a real file type are kept: the key is named so.
-std::string FileTypeNamedBy(const std::string& wavDefault) {
-  return IsBlank(wavDefault) ? std::string(DefaultWavFileType) : wavDefault;
+TFileType FileTypeOf(const std::wstring& wavDefault) {
+  const std::string ansi = ToAnsi(wavDefault);
+  // Surrounding blanks of a real file type are kept: the key is named so.
+  TFileType fileType = {IsBlank(ansi) ? std::string(DefaultWavFileType) : ansi, false, false};
+  // The keys go through the ANSI calls: a type name the code page cannot
+  // hold would become another name, which no shell looks up.
+  fileType.InAnsiCodePage = FromAnsi(ansi) == wavDefault;
+  fileType.SetsWavDefault = ansi != fileType.Name;
+  return fileType;
 }
 
-} // namespace
+std::vector<TClassesEntry> ShellEntries(const TFileType& fileType, const std::string& classId) {
+  std::vector<TClassesEntry> entries;
+  // A value that names the type already stays exactly as it is, its type
+  // (REG_EXPAND_SZ, say) included.
+  if (fileType.SetsWavDefault)
+    entries.push_back({".wav", "", fileType.Name});
+  // The handler key and the keys above it, which get empty default values.
+  std::string key = fileType.Name;
+  for (const char* name : HandlerPath) {
+    key += name;
+    entries.push_back({key, "", std::string()});
+  }
+  entries.back().Data = classId;
+  return entries;
+}
 
 void UpdateShellRegistration(REFCLSID classId, bool registering) {
-  const std::wstring storedDefault = WavDefaultValue();
-  const std::string wavDefault = ToAnsi(storedDefault);
-  const std::string fileType = FileTypeNamedBy(wavDefault);
+  const TFileType fileType = FileTypeOf(WavDefaultValue());
   if (!registering) {
-    DeleteClassesKey(fileType + HandlerSubkey);
+    DeleteClassesKey(ShellEntries(fileType, std::string()).back().Key);
     return;
   }
   std::string classText;
   try {
-    // The keys go through the ANSI calls: a type name the code page cannot
-    // hold would become another name, which no shell looks up.
-    if (FromAnsi(wavDefault) != storedDefault)
+    if (!fileType.InAnsiCodePage)
       throw Exception("The file type of '.wav' is not in the ANSI code page");
     classText = ClassIdToText(classId);
-    // A value that names the type already stays exactly as it is, its type
-    // (REG_EXPAND_SZ, say) included.
-    if (wavDefault != fileType)
-      CreateClassesKey(".wav", "", fileType);
-    CreateClassesKey(fileType + "\\shellex", "", "");
-    CreateClassesKey(fileType + "\\shellex\\PropertySheetHandlers", "", "");
-    CreateClassesKey(fileType + HandlerSubkey, "", classText);
+    for (const TClassesEntry& entry : ShellEntries(fileType, classText))
+      CreateClassesKey(entry);
   } catch (...) {
     // Without the hook the shell never shows the page: the registration has
     // failed, whatever the class entries say.

@@ -5,6 +5,12 @@
 
 #include <windows.h>
 
+#include <array>
+#include <string>
+#include <vector>
+
+#include "registration.h"
+
 // dwPlatformId of GetVersionExA, read once at start-up by ReadPlatformId; 0
 // when the call fails. The approval entry is written only on the NT platform
 // (2). Tests set it to play other platforms.
@@ -12,6 +18,36 @@ extern DWORD PlatformId;
 
 // Sets PlatformId; called once, at start-up.
 void ReadPlatformId();
+
+// The file type that registration hooks, as .wav's default value decides.
+struct TFileType {
+  // The key name (ANSI): .wav's value, or "WAV.File" where the value is
+  // blank (nothing but characters up to ' ') or missing.
+  std::string Name;
+  // The ANSI code page holds .wav's value whole, so that Name is the key it
+  // names; where it does not, registration fails before it writes any shell
+  // entry.
+  bool InAnsiCodePage;
+  // Registration sets .wav's default value to Name.
+  bool SetsWavDefault;
+};
+
+// .wav's default value as stored (TRegKey::ReadString); empty where there is
+// no key or value. Raises Exception where the value is not text or cannot be
+// read: the registration fails then.
+std::wstring WavDefaultValue();
+
+TFileType FileTypeOf(const std::wstring& wavDefault);
+
+// The entries registration writes below HKEY_CLASSES_ROOT for the file type
+// and the class (ClassIdToText), in their order: .wav's default value where
+// it is set, the type's shellex keys and the handler key.
+std::vector<TClassesEntry> ShellEntries(const TFileType& fileType, const std::string& classId);
+
+// The approval's keys below HKEY_LOCAL_MACHINE, each created or opened with
+// ApprovalAccess below the one before; the last one holds the approval.
+extern const std::array<const char*, 2> ApprovalKeys;
+constexpr REGSAM ApprovalAccess = KEY_ALL_ACCESS;
 
 // Writes the shell entries of the class, or (unregistering) removes only the
 // handler key of the file type. A failure is reported in a message box; it

@@ -5,8 +5,9 @@
 #include "tolvane.h"
 
 TTolvaneFactory::TTolvaneFactory(TComServerObject* serverObject)
-    : TComObjectFactory(serverObject, ConstructComObject<TTolvane>, CLSID_Tolvane, "TTolvane",
-                        "Fennrick", ciMultiInstance, tmApartment) {}
+    : TComObjectFactory(serverObject, ConstructComObject<TTolvane>, CLSID_Tolvane,
+                        TolvaneClassName, TolvaneDescription, ciMultiInstance,
+                        TolvaneThreadingModel) {}
 
 void TTolvaneFactory::UpdateRegistration(bool registering) {
   TComObjectFactory::UpdateRegistration(registering);

@@ -6,6 +6,13 @@
 
 class TComServerObject;
 
+// The class's names and threading model, which setup's checks share
+// (installer/checks): its ProgID is the module's base name, ".", the class
+// name.
+inline constexpr char TolvaneClassName[] = "TTolvane";
+inline constexpr char TolvaneDescription[] = "Fennrick";
+inline constexpr TThreadingModel TolvaneThreadingModel = tmApartment;
+
 class TTolvaneFactory : public TComObjectFactory {
 public:
   explicit TTolvaneFactory(TComServerObject* serverObject);
