@@ -1,0 +1,33 @@
+// What registering the module would do on this system, found before setup
+// changes anything, from the module's own tables of what it writes
+// (comserver/class_factory.h, extension/shell_registration.h) and the
+// platform's limits on them: the registry states in which its registration
+// fails, or the page could never show, are refused.
+#pragma once
+
+#include <string>
+
+struct TRegistrationPlan {
+  // The file type the module hooks (UTF-16 of the key name it writes).
+  std::wstring FileType;
+  // Registration sets .wav's default value to FileType.
+  bool SetsWavDefault = false;
+  // Empty when registration can do its work, else one sentence saying why
+  // it cannot.
+  std::wstring Refusal;
+};
+
+// Reads the registry only. In a state refused for the value of .wav,
+// FileType is that value. Raises std::bad_alloc.
+//
+// Refused: .wav's default value that is not text (or cannot be read); a
+// file type whose keys' paths would pass the MAX_PATH characters of the
+// ANSI registry calls the module writes through, that the ANSI code page
+// cannot hold, or in which a key name would be empty; a key that
+// registration creates or opens, in any registry view it writes in, that
+// does not open with the module's access (a missing one: its deepest
+// existing key does not let keys be made below it). The approval's keys
+// count only where the policy EnforceShellExtensionSecurity (machine or
+// user) makes the shell consult the approval list: elsewhere a missing
+// approval changes nothing, and the module goes on without it.
+TRegistrationPlan PlanRegistration();
