@@ -18,8 +18,8 @@ enum TThreadingModel : uint8_t { tmSingle = 0, tmApartment = 1, tmFree = 2, tmBo
 
 // What the generic entries of a registrable class are made of.
 struct TClassNames {
-  std::string ClassId;       // ClassIdToText of the class identifier
-  std::string ProgId;        // empty: no ProgID entries
+  std::string ClassId; // ClassIdToText of the class identifier
+  std::string ProgId;  // empty: no ProgID entries
   std::string Description;
   std::string ServerKeyName; // "InprocServer32"
   TThreadingModel ThreadingModel;

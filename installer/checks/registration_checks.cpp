@@ -130,7 +130,8 @@ TRegistrationPlan PlanRegistration() {
   plan.FileType = fileType.SetsWavDefault ? FromAnsi(fileType.Name) : wavDefault;
 
   const std::string classId = ClassIdToText(CLSID_Tolvane);
-  const TClassNames names = {classId, std::string(TOLVANE_MODULE_BASE_NAME) + "." + TolvaneClassName,
+  const TClassNames names = {classId,
+                             std::string(TOLVANE_MODULE_BASE_NAME) + "." + TolvaneClassName,
                              TolvaneDescription, InprocServerKeyName, TolvaneThreadingModel};
   const std::vector<TClassesEntry> shellEntries = ShellEntries(fileType, classId);
   plan.Refusal = FileTypeProblem(wavDefault, plan.FileType, fileType, shellEntries);

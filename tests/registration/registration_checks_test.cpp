@@ -1,0 +1,173 @@
+// PlanRegistration (installer/checks) against a registry sandbox: the file
+// type it finds and the exact sentences of its refusals, in states that the
+// setup program's tests do not make.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <functional>
+#include <string>
+
+#include "case_name.h"
+#include "registration_checks.h"
+#include "registry_sandbox.h"
+
+namespace {
+
+const std::string ExtensionsKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions";
+const std::string PolicyKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+const std::wstring WavKey = L"The .wav files' type in the registry (HKEY_CLASSES_ROOT\\.wav)";
+
+// The first registry view the checks look at: the 64-bit one wherever there
+// are two.
+std::wstring FirstView() {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  return sizeof(void*) == 8 || wow64 ? L"64" : L"32";
+}
+
+void SetAccess(HKEY key, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                   &descriptor, nullptr));
+  EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+  LocalFree(descriptor);
+}
+
+class RegistrationChecks;
+
+struct TChecksCase {
+  const char* Name;
+  std::function<void(RegistrationChecks&)> Prepare;
+  std::wstring FileType;
+  bool SetsWavDefault;
+  std::function<std::wstring()> Refusal;
+};
+
+class RegistrationChecks : public ::testing::TestWithParam<TChecksCase> {
+public:
+  // The key, made where missing, allows nothing but reading until the test
+  // ends; the handle kept gives all access back, for the sandbox to go.
+  void ReadOnly(HKEY root, const std::string& path) {
+    CreateKey(root, path);
+    ASSERT_EQ(RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, Locked.put()), ERROR_SUCCESS);
+    SetAccess(Locked.get(), L"D:P(A;;KR;;;WD)");
+  }
+
+protected:
+  void TearDown() override {
+    if (Locked)
+      SetAccess(Locked.get(), L"D:P(A;;KA;;;WD)");
+  }
+
+  TRegistrySandbox Sandbox;
+  TRegKey Locked;
+};
+
+TEST_P(RegistrationChecks, FindsTheTypeAndRefusesInItsWords) {
+  GetParam().Prepare(*this);
+  const TRegistrationPlan plan = PlanRegistration();
+  EXPECT_EQ(plan.FileType, GetParam().FileType);
+  EXPECT_EQ(plan.SetsWavDefault, GetParam().SetsWavDefault);
+  EXPECT_EQ(plan.Refusal, GetParam().Refusal());
+}
+
+std::wstring Passes() {
+  return std::wstring();
+}
+
+const std::wstring Longest(222, L'L');
+
+INSTANTIATE_TEST_SUITE_P(
+    States, RegistrationChecks,
+    ::testing::Values(
+        TChecksCase{"NoWavKey", [](RegistrationChecks&) {}, L"WAV.File", true, Passes},
+        TChecksCase{
+            "ControlCharactersAndBlanksNameNoType",
+            [](RegistrationChecks&) { SetString(HKEY_CLASSES_ROOT, ".wav", "", " \t\x1f "); },
+            L"WAV.File", true, Passes},
+        TChecksCase{"AnExpandStringNamesItsTypeAsStored",
+                    [](RegistrationChecks&) {
+                      SetValue(HKEY_CLASSES_ROOT, ".wav", "", REG_EXPAND_SZ,
+                               std::string("%Sound%.Recording\0", 18));
+                    },
+                    L"%Sound%.Recording", false, Passes},
+        TChecksCase{"TextAfterTheFirstNulDoesNotCount",
+                    [](RegistrationChecks&) {
+                      // (ANSI data, which the registry stores as UTF-16.)
+                      SetValue(HKEY_CLASSES_ROOT, ".wav", "", REG_SZ, std::string("St\0x\0", 5));
+                    },
+                    L"St", false, Passes},
+        TChecksCase{"ABinaryValueIsNoText",
+                    [](RegistrationChecks&) {
+                      SetValue(HKEY_CLASSES_ROOT, ".wav", "", REG_BINARY, "\x01\x02");
+                    },
+                    L"", false, [] { return WavKey + L" is not text."; }},
+        TChecksCase{"TheLongestTypePasses",
+                    [](RegistrationChecks&) {
+                      SetString(HKEY_CLASSES_ROOT, ".wav", "", std::string(222, 'L'));
+                    },
+                    Longest, false, Passes},
+        TChecksCase{
+            "OneCharacterMoreIsRefused",
+            [](RegistrationChecks&) {
+              SetString(HKEY_CLASSES_ROOT, ".wav", "", std::string(223, 'L'));
+            },
+            Longest + L"L", false,
+            [] { return WavKey + L" has 223 characters; registration takes 222 at most."; }},
+        TChecksCase{
+            "CharactersTheCodePageLacks",
+            [](RegistrationChecks&) { SetWideString(HKEY_CLASSES_ROOT, ".wav", L"\x0417.WAV"); },
+            L"\x0417.WAV", false,
+            [] {
+              return WavKey +
+                     L", \"\x0417.WAV\", has characters that the system's ANSI code page lacks.";
+            }},
+        TChecksCase{
+            "ABackslashAtTheEnd",
+            [](RegistrationChecks&) { SetString(HKEY_CLASSES_ROOT, ".wav", "", "Sound\\"); },
+            L"Sound\\", false,
+            [] {
+              return WavKey + L" is \"Sound\\\", in which a registry key name would be empty.";
+            }},
+        TChecksCase{
+            "AMissingKeyIsMadeBelowTheDeepestThatExists",
+            [](RegistrationChecks& test) {
+              SetString(HKEY_CLASSES_ROOT, ".wav", "", "Sound.Kinds\\Wave");
+              test.ReadOnly(HKEY_CLASSES_ROOT, "Sound.Kinds");
+            },
+            L"Sound.Kinds\\Wave", false,
+            [] {
+              return L"Setup cannot write the registry key HKCR\\Sound.Kinds (registry view " +
+                     FirstView() + L").";
+            }},
+        TChecksCase{"APolicyOfZeroLeavesTheApprovalUnchecked",
+                    [](RegistrationChecks& test) {
+                      SetValue(HKEY_LOCAL_MACHINE, PolicyKey, "EnforceShellExtensionSecurity",
+                               REG_DWORD, std::string(4, '\0'));
+                      test.ReadOnly(HKEY_LOCAL_MACHINE, ExtensionsKey);
+                    },
+                    L"WAV.File", true, Passes},
+        TChecksCase{"APolicyOfAnotherTypeDoesNotCount",
+                    [](RegistrationChecks& test) {
+                      SetString(HKEY_LOCAL_MACHINE, PolicyKey, "EnforceShellExtensionSecurity",
+                                "1");
+                      test.ReadOnly(HKEY_LOCAL_MACHINE, ExtensionsKey);
+                    },
+                    L"WAV.File", true, Passes},
+        TChecksCase{"TheEnforcedApprovalNeedsAllAccess",
+                    [](RegistrationChecks& test) {
+                      SetValue(HKEY_LOCAL_MACHINE, PolicyKey, "EnforceShellExtensionSecurity",
+                               REG_DWORD, std::string("\x01\0\0\0", 4));
+                      test.ReadOnly(HKEY_LOCAL_MACHINE, ExtensionsKey);
+                    },
+                    L"WAV.File", true,
+                    [] {
+                      return L"Setup cannot write the registry key HKLM\\" +
+                             std::wstring(ExtensionsKey.begin(), ExtensionsKey.end()) +
+                             L" (registry view " + FirstView() + L").";
+                    }}),
+    TCaseName());
+
+} // namespace
