@@ -2,11 +2,13 @@
 ; registered with the regsvr32 of its own architecture.
 ;
 ; makensis -DVERSION=1.1.0.0 -DPUBLISHER=... -DCOPYRIGHT=... \
-;          -DX64_DLL=path -DX86_DLL=path -DUNINSTALL_LAUNCHER=path \
-;          -DUNINSTALL_PROGRAM=path -DOUTFILE=path tolvane.nsi
+;          -DX64_DLL=path -DX86_DLL=path -DCHECKS_DLL=path \
+;          -DUNINSTALL_LAUNCHER=path -DUNINSTALL_PROGRAM=path -DOUTFILE=path \
+;          tolvane.nsi
 ; (installer/build.sh builds uninstall.exe, installer/launcher, and the
 ; uninstaller, installer/uninstall.nsi, which the same defines build, and
-; runs it).
+; runs it). CHECKS_DLL is the x86 TOLVANE_CHECKS.DLL (installer/checks),
+; which setup asks before it changes anything (checks.nsh).
 ; Optional: -DARM64_DLL=path adds the ARM64 module: ARM64 Windows then gets
 ; it in Program Files\Tolvane and the x86 one in Program Files (x86)\Tolvane
 ; (and no x64 module, which its Explorer cannot load).
@@ -106,14 +108,20 @@ Section "Install"
   ${If} $Installed = 1
     DetailPrint "Updating the installed ${PRODUCT} in place."
   ${EndIf}
+  ; Two installers of one product would each take the other's files and
+  ; entries for their own.
+  ${InstalledPackage} $R0
+  ${If} $R0 != ""
+    !insertmacro Fail "${PRODUCT} is installed by its Windows Installer package $R0. Remove that first (Apps and Features, or msiexec /x $R0), then run this setup again."
+  ${EndIf}
   !ifndef TEST_NO_CHECKS
     ${CheckRegistry} $R0
     ${If} $R0 != ""
       !insertmacro Fail $R0
     ${EndIf}
   !endif
-  ${ModuleFileType} $R0
-  ${RecordBefore} $R0
+  ${ModuleFileType} $R0 $R1
+  ${RecordBefore} $R0 $R1
 
   StrCpy $R0 ""
   ${ForEachModule} InstallModule $R0

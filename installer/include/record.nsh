@@ -6,13 +6,15 @@
 ;
 ;   ${ReadRecord}     setup and uninstaller: $Installed = 1 when the entry is
 ;                     there (its DisplayName); loads $Created and $FileType.
-;   ${RecordBefore} TYPE
+;   ${RecordBefore} TYPE SETS
 ;                     setup, once the checks passed and before anything is
 ;                     registered: adds to the record what registration is
 ;                     about to create, whatever of it does not exist now
 ;                     (the keys of the file type TYPE and the parents of its
-;                     name, .wav's key and default value, the approval and
-;                     its keys), and writes it at once. A setup that is
+;                     name, .wav's key and, where SETS is 1, its default
+;                     value, the approval and its keys; both from
+;                     ${ModuleFileType}, checks.nsh), and writes it at
+;                     once. A setup that is
 ;                     killed, or loses power, leaves the record to the next
 ;                     setup and the uninstaller; a setup over an installed
 ;                     Tolvane adds what it creates (below another file type,
@@ -36,8 +38,7 @@
 ; CREATED_TYPE_BITS).
 ;
 ; Needs LogicLib.nsh, x64.nsh, Util.nsh, FileFunc.nsh and the defines CLSID,
-; PRODUCT, DEFAULT_FILE_TYPE, ARP_KEY, EXTENSIONS_KEY, APPROVED_KEY;
-; ${RecordBefore} also checks.nsh (ModuleSetsWavDefault).
+; PRODUCT, DEFAULT_FILE_TYPE, ARP_KEY, EXTENSIONS_KEY, APPROVED_KEY.
 
 !ifndef RECORD_NSH
 !define RECORD_NSH
@@ -504,9 +505,9 @@ Function RecordBefore
 FunctionEnd
 
 !define RecordBefore "!insertmacro RecordBefore"
-!macro RecordBefore TYPE
+!macro RecordBefore TYPE SETS
   Push "${TYPE}"
-  Call ModuleSetsWavDefault
+  Push "${SETS}"
   Call RecordBefore
 !macroend
 

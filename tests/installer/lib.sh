@@ -440,16 +440,18 @@ restart() {
 }
 
 # setup_variant NAME [build.sh options] X64_DLL X86_DLL: a setup program
-# built for a test, in WORK_DIR/setup-NAME/setup.exe, in the background
-# while the test goes on, until variants_built.
+# built for a test, with the checks DLL that scripts/release packs, in
+# WORK_DIR/setup-NAME/setup.exe, in the background while the test goes on,
+# until variants_built.
 variant_pids=()
 variant_dirs=()
+checks_dll="$root/build/win32-release/installer/checks/TOLVANE_CHECKS.DLL"
 setup_variant() {
   local variant="$work/setup-$1"
   shift
   mkdir -p "$variant"
   rm -f "$variant/setup.exe"
-  "$root/installer/build.sh" "$@" "$variant/setup.exe" 2>"$variant/makensis.log" &
+  "$root/installer/build.sh" --checks "$checks_dll" "$@" "$variant/setup.exe" 2>"$variant/makensis.log" &
   variant_pids+=($!)
   variant_dirs+=("$variant")
 }
@@ -471,10 +473,11 @@ with_version() {
   OLD="$version" NEW="$3" perl -0777 -pe '
     my ($old, $new) = @ENV{qw(OLD NEW)};
     my @part = split /\./, $new;
+    my $ms = pack "v2", $part[1], $part[0];
     my $ls = pack "v2", $part[3], $part[2];
     # VS_FIXEDFILEINFO: signature, structure version, file MS, file LS,
     # product MS, product LS.
-    s/(\xBD\x04\xEF\xFE.{8}).{4}(.{4}).{4}/$1$ls$2$ls/s or die "no version block\n";
+    s/(\xBD\x04\xEF\xFE.{4}).{16}/$1$ms$ls$ms$ls/s or die "no version block\n";
     my ($o, $n) = map { join "", map { "$_\0" } split //, $_ } $old, $new;
     s/\Q$o\E/$n/g or die "no version string\n";
   ' "$1" >"$2"
