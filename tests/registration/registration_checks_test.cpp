@@ -15,7 +15,8 @@
 
 namespace {
 
-const std::string ExtensionsKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions";
+const std::string CurrentVersionKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+const std::string ExtensionsKey = CurrentVersionKey + "\\Shell Extensions";
 const std::string PolicyKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 const std::wstring WavKey = L"The .wav files' type in the registry (HKEY_CLASSES_ROOT\\.wav)";
 
@@ -45,6 +46,9 @@ struct TChecksCase {
   std::function<std::wstring()> Refusal;
 };
 
+// Wine applies the sandbox to HKEY_CLASSES_ROOT only in calls without a
+// registry view flag, which the checks pass where there are two views: the
+// rows deny keys of HKEY_LOCAL_MACHINE, which it applies to in every view.
 class RegistrationChecks : public ::testing::TestWithParam<TChecksCase> {
 public:
   // The key, made where missing, allows nothing but reading until the test
@@ -131,17 +135,18 @@ INSTANTIATE_TEST_SUITE_P(
             [] {
               return WavKey + L" is \"Sound\\\", in which a registry key name would be empty.";
             }},
-        TChecksCase{
-            "AMissingKeyIsMadeBelowTheDeepestThatExists",
-            [](RegistrationChecks& test) {
-              SetString(HKEY_CLASSES_ROOT, ".wav", "", "Sound.Kinds\\Wave");
-              test.ReadOnly(HKEY_CLASSES_ROOT, "Sound.Kinds");
-            },
-            L"Sound.Kinds\\Wave", false,
-            [] {
-              return L"Setup cannot write the registry key HKCR\\Sound.Kinds (registry view " +
-                     FirstView() + L").";
-            }},
+        TChecksCase{"AMissingKeyIsMadeBelowTheDeepestThatExists",
+                    [](RegistrationChecks& test) {
+                      SetValue(HKEY_LOCAL_MACHINE, PolicyKey, "EnforceShellExtensionSecurity",
+                               REG_DWORD, std::string("\x01\0\0\0", 4));
+                      test.ReadOnly(HKEY_LOCAL_MACHINE, CurrentVersionKey);
+                    },
+                    L"WAV.File", true,
+                    [] {
+                      return L"Setup cannot write the registry key HKLM\\" +
+                             std::wstring(CurrentVersionKey.begin(), CurrentVersionKey.end()) +
+                             L" (registry view " + FirstView() + L").";
+                    }},
         TChecksCase{"APolicyOfZeroLeavesTheApprovalUnchecked",
                     [](RegistrationChecks& test) {
                       SetValue(HKEY_LOCAL_MACHINE, PolicyKey, "EnforceShellExtensionSecurity",

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# check_checks_image.sh TOLVANE_CHECKS.DLL ARCH
+# The release build of the installers' checks for ARCH (i686, x86_64 or
+# aarch64), as LLVM's objdump shows it: a DLL of that architecture named
+# TOLVANE_CHECKS.DLL that imports from system DLLs alone, nothing that shows
+# a window (setup may run where no one sees it), and exports by plain name
+# exactly what installer/checks/tolvane_checks.def lists.
+set -uo pipefail
+dll="$1"
+arch="$2"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$here/../lib.sh"
+dump="$("llvm-objdump-$llvm" -p "$dll")" || { echo "objdump failed on $dll"; exit 1; }
+
+case "$arch" in
+  i686) want="PE32 i386 DLL" ;;
+  x86_64) want="PE32+ x86-64 DLL" ;;
+  aarch64) want="PE32+ ARM64 DLL" ;;
+  *) echo "check_checks_image.sh: unknown architecture $arch" >&2; exit 2 ;;
+esac
+kind="$(pe_kind "$dll")"
+[ "$kind" = "$want" ] || fail "the image is a $kind, not a $want"
+
+imports="$(awk '/^[[:space:]]*DLL Name: / { dll = tolower($3); next }
+  dll != "" && /^[[:space:]]*[0-9]+[[:space:]]+[A-Za-z_]/ { print dll " " $2 }
+  /^Export Table:/ { dll = "" }' <<<"$dump" | LC_ALL=C sort -u)"
+[ -n "$imports" ] || fail "no import table found"
+others="$(grep -vE '^(kernel32|advapi32|msi|ole32|msvcrt)\.dll ' <<<"$imports")"
+[ -z "$others" ] || fail "imports from other DLLs than kernel32, advapi32, msi, ole32 and msvcrt:
+$others"
+
+export_table="$(sed -n '/^Export Table:/,/^$/p' <<<"$dump")"
+grep -qE '^[[:space:]]*DLL name: TOLVANE_CHECKS\.DLL$' <<<"$export_table" ||
+  fail "export name is not TOLVANE_CHECKS.DLL"
+exports="$(awk '$1 ~ /^[0-9]+$/ { print $3 }' <<<"$export_table" | LC_ALL=C sort)"
+expected="$(sed -n '/^EXPORTS/,$ { /^EXPORTS/d; s/^[[:space:]]*\([A-Za-z_]*\).*/\1/p }' \
+  "$here/../../installer/checks/tolvane_checks.def" | LC_ALL=C sort)"
+[ "$exports" = "$expected" ] || fail "exports are
+$exports
+expected
+$expected"
+
+[ "$status" = 0 ] && echo "TOLVANE_CHECKS.DLL image: imports and exports as expected"
+exit "$status"
