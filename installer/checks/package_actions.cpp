@@ -170,9 +170,14 @@ extern "C" UINT __stdcall PlanPackage(MSIHANDLE install) noexcept {
     SetProperty(install, L"TOLVANE_RECORDED_WAV_DEFAULT", recordedWav);
     if (!Property(install, L"Installed").empty() && !recordedType.empty()) {
       SetProperty(install, L"TOLVANE_FILETYPE", recordedType);
-      // The components' condition holds for as long as they are installed.
-      if (!recordedWav.empty())
+      // The components' condition holds for as long as they are installed,
+      // and a repair writes the record again as it was.
+      if (!recordedWav.empty()) {
+        const TWavRecord recorded = ParseWavRecord(recordedWav);
         SetProperty(install, L"TOLVANE_WAV_DEFAULT", L"1");
+        SetProperty(install, L"TOLVANE_WAV_KEY", recorded.WavKey);
+        SetProperty(install, L"TOLVANE_TYPE_KEY", recorded.TypeKey);
+      }
       return ERROR_SUCCESS;
     }
     const TRegistrationPlan plan = PlanRegistration();

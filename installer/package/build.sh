@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# installer/package/build.sh ARCH NATIVE_DLL X86_DLL CHECKS_DLL PACKAGE.msi
+#   Builds the Windows Installer package of one architecture (x86, x64 or
+#   arm64) from installer/package/tolvane.wxs: NATIVE_DLL is the module of
+#   that architecture, X86_DLL the 32-bit one the 64-bit packages carry too
+#   (ignored for x86), CHECKS_DLL the custom actions of that architecture
+#   (installer/checks). The version is the modules' own (their version
+#   resource, which must agree); the package is the same bytes for the same
+#   inputs. With TOLVANE_SIGN_CERT and TOLVANE_SIGN_KEY set it is signed.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+usage() { echo "usage: installer/package/build.sh x86|x64|arm64 NATIVE_DLL X86_DLL CHECKS_DLL PACKAGE.msi" >&2; exit 2; }
+[ $# = 5 ] || usage
+arch="$1" native="$2" x86="$3" checks="$4" out="$(realpath -m "$5")"
+case "$arch" in
+  x86) template="Intel;1033" ;;
+  x64) template="x64;1033" ;;
+  arm64) template="Arm64;1033" ;;
+  *) usage ;;
+esac
+
+# file_version DLL: the file version of the module's fixed version
+# information (VS_FIXEDFILEINFO, after its signature 0xFEEF04BD).
+file_version() {
+  local at words
+  at="$(LC_ALL=C grep -obUaP '\xbd\x04\xef\xfe' "$1" | head -1 | cut -d: -f1)"
+  [ -n "$at" ] || { echo "package: no version resource in $1" >&2; return 1; }
+  read -r -a words < <(od -An -tu2 -j $((at + 8)) -N 8 "$1")
+  echo "${words[1]}.${words[0]}.${words[3]}.${words[2]}"
+}
+modules=("$native")
+[ "$arch" = x86 ] || modules+=("$x86")
+version="$(file_version "$native")"
+for module in "${modules[@]}"; do
+  [ "$(file_version "$module")" = "$version" ] ||
+    { echo "package: $module has version $(file_version "$module"), not $version" >&2; exit 1; }
+done
+# Windows Installer compares the first three fields of a product version
+# only, each up to 255.255.65535: the last two of ours share the third, so
+# that every later version of ours is a later product version too.
+IFS=. read -r major minor build revision <<<"$version"
+for field in "$major" "$minor" "$build" "$revision"; do
+  [ "$field" -le 255 ] || { echo "package: version $version has a field over 255" >&2; exit 1; }
+done
+msi_version="$major.$minor.$((build * 256 + revision))"
+
+publisher="$(sed -n 's/^[[:space:]]*VALUE "CompanyName", "\(.*\)"[[:space:]]*$/\1/p' "$root/extension/tolvane.rc")"
+upgrade_code="$(sed -n 's/^#define TOLVANE_UPGRADE_CODE L"\(.*\)"$/\1/p' "$root/installer/checks/package_identity.h")"
+[ -n "$publisher" ] && [ -n "$upgrade_code" ] || { echo "package: no publisher or upgrade code" >&2; exit 1; }
+
+# guid TEXT: a GUID named by TEXT (a name-based one of SHA-256). Components
+# keep theirs across versions (named by architecture and component); the
+# product and package codes are named by everything that goes in, so the
+# same inputs give the same package and any other content another product.
+guid() {
+  local h
+  h="$(printf '%s' "$1" | sha256sum | tr a-f A-F)"
+  echo "{${h:0:8}-${h:8:4}-5${h:13:3}-8${h:17:3}-${h:20:12}}"
+}
+inputs="$(cat "${BASH_SOURCE[0]}" "$root/installer/package/tolvane.wxs" "${modules[@]}" "$checks" | sha256sum)"
+inputs="$arch $version ${inputs%% *}"
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cp "$native" "$work/native.dll"
+cp "$x86" "$work/x86.dll"
+cp "$checks" "$work/checks.dll"
+# The cabinet keeps the files' times.
+touch -d '2000-01-01 00:00:00 UTC' "$work/native.dll" "$work/x86.dll" "$work/checks.dll"
+if [ -n "${TOLVANE_SIGN_CERT:-}" ] && [ -n "${TOLVANE_SIGN_KEY:-}" ]; then
+  "$root/installer/sign.sh" "$work/checks.dll"
+fi
+# wixl knows no ARM64: the arm64 package is built as an x64 one and its
+# template set below.
+wixl_arch=x64
+[ "$arch" = x86 ] && wixl_arch=x86
+# wixl takes the files by names relative to the folder it runs in.
+cd "$work"
+wixl -a "$wixl_arch" -D Arch="$arch" -D Version="$version" -D MsiVersion="$msi_version" \
+  -D Publisher="$publisher" -D UpgradeCode="$upgrade_code" \
+  -D ProductCode="$(guid "product $inputs")" \
+  -D ModuleGuid="$(guid "component $arch Module")" -D SharedGuid="$(guid "component $arch Shared")" \
+  -D WavDefaultGuid="$(guid "component $arch WavDefault")" \
+  -D WavDefaultRecordGuid="$(guid "component $arch WavDefaultRecord")" \
+  -D Module32Guid="$(guid "component $arch Module32")" \
+  -D NativeDll=native.dll -D X86Dll=x86.dll -D ChecksDll=checks.dll \
+  -o wixl.msi "$root/installer/package/tolvane.wxs"
+
+# wixl's database differs from build to build (the order of its strings, a
+# random package code, the time): its tables are taken out and put into a
+# new database in a fixed order, with a summary of fixed values.
+mkdir "$work/tables"
+cd "$work/tables"
+for table in $(msiinfo tables ../wixl.msi | LC_ALL=C sort); do
+  case "$table" in _*) continue ;; esac
+  msiinfo export ../wixl.msi "$table" >"$table.idt"
+done
+msiinfo extract ../wixl.msi tolvane.cab >tolvane.cab
+{
+  printf 'PropertyId\tValue\ni2\tl255\n_SummaryInformation\tPropertyId\n'
+  printf '1\t1252\n2\tInstallation Database\n3\tTolvane %s\n4\t%s\n5\tInstaller\n' "$version" "$publisher"
+  printf '6\tThe Information page of .wav files in their Properties\n7\t%s\n' "$template"
+  printf '9\t%s\n' "$(guid "package $inputs")"
+  printf '12\t2000/01/01 00:00:00\n13\t2000/01/01 00:00:00\n14\t500\n15\t2\n18\tTolvane\n19\t2\n'
+} >_SummaryInformation.idt
+
+# msidbComponentAttributesRegistryKeyPath (4) | Permanent (16), and 64-bit
+# (256) in the 64-bit packages.
+permanent_attributes=20
+[ "$arch" = x86 ] || permanent_attributes=276
+# What wixl cannot write: the inclusive maximum of the upgrade, the refusals (error custom actions, type 19, whose
+# text the log and a shown installation give, ending it with 1603), the
+# components' conditions and the permanent one, and the modules' versions
+# (a versioned file has no hash).
+queries=(
+  "INSERT INTO CustomAction (Action, Type, Target) VALUES ('Refuse', 19, '[TOLVANE_REFUSAL]')"
+  "INSERT INTO CustomAction (Action, Type, Target) VALUES ('RefuseDowngrade', 19, 'A later version of Tolvane is installed. This package does not replace it with an earlier one: remove that version first.')"
+  "UPDATE CustomAction SET Type = 1 WHERE Action = 'PlanPackage'"
+  "UPDATE Component SET Condition = 'TOLVANE_WAV_DEFAULT' WHERE Component = 'WavDefault'"
+  "UPDATE Component SET Condition = 'TOLVANE_WAV_DEFAULT' WHERE Component = 'WavDefaultRecord'"
+  "UPDATE Component SET Attributes = $permanent_attributes WHERE Component = 'WavDefault'"
+  # Every earlier version and this one (a rebuild with other bytes is
+  # another product): VersionMinInclusive | VersionMaxInclusive.
+  # (Attributes is part of the table's key: the row is made anew.)
+  "DELETE FROM Upgrade WHERE ActionProperty = 'TOLVANE_EARLIER'"
+  "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('$upgrade_code', '0.0.0', '$msi_version', 768, 'TOLVANE_EARLIER')"
+)
+for sequence in InstallUISequence InstallExecuteSequence; do
+  queries+=(
+    "INSERT INTO $sequence (Action, Condition, Sequence) VALUES ('RefuseDowngrade', 'TOLVANE_LATER AND NOT Installed', 30)"
+    "INSERT INTO $sequence (Action, Condition, Sequence) VALUES ('Refuse', 'TOLVANE_REFUSAL AND NOT Installed', 31)"
+  )
+done
+for file in Module Module32; do
+  queries+=(
+    "UPDATE File SET Version = '$version', Language = '1033' WHERE File = '$file'"
+    "DELETE FROM MsiFileHash WHERE File_ = '$file'"
+  )
+done
+args=()
+for query in "${queries[@]}"; do args+=(-q "$query"); done
+rm -f "$work/package.msi"
+msibuild "$work/package.msi" -i _SummaryInformation.idt $(ls [A-Z]*.idt | LC_ALL=C sort) \
+  -a tolvane.cab tolvane.cab "${args[@]}"
+cd "$root"
+if [ -n "${TOLVANE_SIGN_CERT:-}" ] && [ -n "${TOLVANE_SIGN_KEY:-}" ]; then
+  "$root/installer/sign.sh" "$work/package.msi"
+fi
+mkdir -p "$(dirname "$out")"
+mv "$work/package.msi" "$out"
