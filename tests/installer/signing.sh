@@ -3,8 +3,9 @@
 # Signs a release with a throwaway self-signed certificate: scripts/release
 # with TOLVANE_SIGN_CERT and TOLVANE_SIGN_KEY, into WORK_DIR/dist (the build
 # trees of the release presets are reused), then osslsigncode verify finds a
-# valid signature by that certificate on each module and the setup program,
-# and none on the unsigned modules they were made from.
+# valid signature by that certificate on each module, the setup program and
+# the three Windows Installer packages, and none on the unsigned modules they
+# were made from.
 set -uo pipefail
 if [ $# -ne 1 ] || [ -z "$1" ]; then
   echo "usage: signing.sh WORK_DIR" >&2
@@ -40,7 +41,8 @@ signed() {
   grep -q "Subject: /CN=$subject\$" <<<"$out" && grep -qx 'Signature verification: ok' <<<"$out"
 }
 
-for file in x64/PELLMORE.DLL x86/PELLMORE.DLL arm64/PELLMORE.DLL "$setup"; do
+for file in x64/PELLMORE.DLL x86/PELLMORE.DLL arm64/PELLMORE.DLL "$setup" \
+            "${setup%-setup.exe}"-{x86,x64,arm64}.msi; do
   if signed "$work/dist/$file"; then
     echo "signed: $file"
   else

@@ -34,7 +34,7 @@ for module in x86:i686:120 x64:x86_64:80 arm64:aarch64:80; do
 done
 
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match $dist"
-[ "$(wc -l <"$dist/SHA256SUMS")" = 4 ] || fail "SHA256SUMS does not name the four files"
+[ "$(wc -l <"$dist/SHA256SUMS")" = 7 ] || fail "SHA256SUMS does not name the seven files"
 
 [ "$status" = 0 ] && echo "release: sizes, images and checksums as expected"
 exit "$status"
