@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # refusals.sh DIST_DIR SHELL64.EXE SHELL32.EXE WORK_DIR
 #
-# The registry states that setup's checks (installer/include/checks.nsh, which
-# asks installer/checks) refuse and those they pass, in one 64-bit Wine prefix under WORK_DIR (see
-# lib.sh) and its one Wine server: hold.c gives each key its own access list
+# The registry states that setup's checks (installer/include/checks.nsh,
+# which asks installer/checks) refuse and those they pass, in one 64-bit
+# Wine prefix under WORK_DIR (see lib.sh) and its one Wine server: hold.c gives each key its own access list
 # back when it is released, and each state goes after its case. Each
 # refused setup /S exits 2 within a minute and leaves the registry and the
 # files as they were; those the checks refuse run no regsvr32:
