@@ -3,10 +3,11 @@
 #
 # The registry states that setup's checks (installer/include/checks.nsh,
 # which asks installer/checks) refuse and those they pass, in one 64-bit
-# Wine prefix under WORK_DIR (see lib.sh) and its one Wine server: hold.c gives each key its own access list
-# back when it is released, and each state goes after its case. Each
-# refused setup /S exits 2 within a minute and leaves the registry and the
-# files as they were; those the checks refuse run no regsvr32:
+# Wine prefix under WORK_DIR (see lib.sh) and its one Wine server: hold.c
+# gives each key its own access list back when it is released, and each
+# state goes after its case. Each refused setup /S exits 2 within a minute
+# and leaves the registry and the files as they were; those the checks
+# refuse run no regsvr32:
 #   long-type       .wav names a file type of 223 characters (its handler
 #                   key's path would pass the 260 characters of the calls)
 #   huge-type       .wav names one of 1,024 characters, more than an NSIS
