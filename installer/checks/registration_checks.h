@@ -17,8 +17,9 @@ struct TRegistrationPlan {
   std::wstring Refusal;
 };
 
-// Reads the registry only. In a state refused for the value of .wav,
-// FileType is that value. Raises std::bad_alloc.
+// Reads the registry only. Where .wav's value is not text, FileType is
+// empty; where its name is refused, FileType is the value. Raises
+// std::bad_alloc.
 //
 // Refused: .wav's default value that is not text (or cannot be read); a
 // file type whose keys' paths would pass the MAX_PATH characters of the
