@@ -1,0 +1,263 @@
+#!/usr/bin/env bash
+# package.sh DIST_DIR SHELL64.EXE SHELL32.EXE WORK_DIR
+#
+# The x64 Windows Installer package of DIST_DIR as administrators deploy it
+# (msiexec from a batch file, which gives the whole exit code), in 64-bit
+# Wine prefixes under WORK_DIR (see lib.sh):
+#   fresh     /qn: 0; both modules, the class in both views, the ProgID,
+#             WAV.File hooked and named by .wav, the approval in both
+#             views; the page in the 64-bit and the 32-bit shell. Repair
+#             (REINSTALL=ALL) after the 64-bit module and the handler key
+#             were deleted: both back, the page again. A package of the same
+#             version with other bytes upgrades it (one product left, the
+#             page). /x: 0, the registry of both views and the files as
+#             before but Wine's own bookkeeping (wine_keys), no page.
+#   existing  .wav names Sound.Recording, which has another program's page
+#             handler: the handler goes below it, .wav and that handler stay
+#             as they were through install and /x.
+#   takeover  after the install another program makes .wav name its own
+#             type: /x leaves .wav and that type, and removes WAV.File.
+#   upgrade   the previous version's package (the modules with an earlier
+#             version), then this one: 0, one product, this version's
+#             modules, the page; /x leaves all as before.
+#   refused   each ends with 1603 and changes nothing: .wav's default value
+#             a REG_DWORD (the registry states the setup program refuses;
+#             the package asks the same checks, its reason in the log); the
+#             x86 package on
+#             64-bit Windows; the previous version's package over this one
+#             (its refusal in the log); this package while the setup
+#             program's Tolvane is installed (its message). And setup /S
+#             while the package's Tolvane is installed: exit 2, nothing
+#             changed.
+# The registry states refused, every one, are in refusals.sh and in the
+# checks' own tests (tests/registration).
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+package="$dist/tolvane-$version-x64.msi"
+package86="$dist/tolvane-$version-x86.msi"
+[ -f "$package" ] && [ -f "$package86" ] || { echo "FAIL: no packages of $version in $dist"; exit 1; }
+record='HKLM\Software\Tolvane\Package'
+
+# product_code PACKAGE
+product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
+
+# msiexec NAME ARGS...: msiexec ARGS /qn with a log (WORK_DIR/NAME.log, as
+# UTF-8), its exit code in "code".
+msiexec() {
+  local name="$1" log
+  shift
+  log="$work/$name.log"
+  rm -f "$log"
+  run_line "msiexec-$name" "msiexec $* /qn /l*v $(winepath -w "$log")"
+  # Wine's installer runs as the user and writes the custom actions' DLL to
+  # that user's %TEMP% (msiXXXX.tmp); Windows Installer's service writes it
+  # to %WINDIR%\Installer, which only it may write.
+  grep -avE 'Loaded L"C:\\\\users\\\\[^\\]+\\\\Temp\\\\msi[0-9a-f]+\.tmp"' \
+    "$work/msiexec-$name.trace" >"$work/msiexec-$name.checked"
+  check_loaded "$work/msiexec-$name.checked" "msiexec $*"
+}
+
+# logged NAME TEXT: the log of msiexec NAME holds TEXT.
+logged() {
+  iconv -f UTF-16LE -t UTF-8 "$work/$1.log" 2>/dev/null | grep -qF "$2" ||
+    grep -aqF "$2" "$work/$1.log" || fail "$1: the log does not say '$2'"
+}
+
+# installs PACKAGE NAME: msiexec /i PACKAGE exits 0.
+installs() {
+  msiexec "$2" /i "$(winepath -w "$1")"
+  [ "$code" = 0 ] || fail "$2: msiexec /i exits with '$code', expected 0"
+}
+
+# refuses PACKAGE NAME [TEXT]: msiexec /i PACKAGE exits 1603, logs TEXT,
+# and nothing changed since the snapshot "$name-before" (as_before).
+refuses() {
+  msiexec "$2" /i "$(winepath -w "$1")"
+  [ "$code" = 1603 ] || fail "$2: msiexec /i exits with '$code', expected 1603"
+  [ -z "${3:-}" ] || logged "$2" "$3"
+  as_before "$2"
+}
+
+# removes PACKAGE NAME: msiexec /x PACKAGE's product exits 0.
+removes() {
+  msiexec "$2" /x "$(product_code "$1")"
+  [ "$code" = 0 ] || fail "$2: msiexec /x exits with '$code', expected 0"
+}
+
+# check_package_installed TYPE [X64_DLL X86_DLL]: modules, class, handler,
+# approval and record; .wav names TYPE; the page in both shells.
+check_package_installed() {
+  [ "$(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL " ] ||
+    fail "$dir64 holds: $(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')"
+  [ "$(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL " ] ||
+    fail "$dir32 holds: $(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')"
+  check_modules "${@:2}"
+  expect 64 'HKCR\PELLMORE.TTolvane' "" "Fennrick"
+  expect 64 'HKCR\PELLMORE.TTolvane\Clsid' "" "$clsid"
+  expect 64 'HKCR\.wav' "" "$1"
+  expect 64 "HKCR\\$1\\shellex\\PropertySheetHandlers\\Tolvane" "" "$clsid"
+  expect 64 "$record" FileType "$1"
+  expect_no_key 64 "$arp"
+  check_pages
+}
+
+# installed_products: the product codes of ours Wine's installer knows.
+installed_products() {
+  timeout 30 "$wine64" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 2>/dev/null |
+    tr -d '\r' | grep -oE '\{[0-9A-F-]{36}\}$' | while read -r product; do
+      timeout 30 "$wine64" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product" /v DisplayName 2>/dev/null |
+        grep -q 'Tolvane' && echo "$product"
+    done
+}
+
+# What Wine's installer leaves after an uninstall, which Windows Installer
+# does not: its empty keys of the installed products, components and
+# features (Installer\Products, UserData, UpgradeCodes...), and the
+# pre-existing empty keys that the package's values shared.
+wine_keys='\[HKEY_(LOCAL_MACHINE|CLASSES_ROOT)\\Software\\(Microsoft\\Windows\\CurrentVersion\\Installer|Classes\\Installer)[]\\]|\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions(\\Approved)?\]|\[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions(\\Approved)?\]|\[HKEY_CLASSES_ROOT\\Installer[]\\]'
+
+# as_before WHAT: the registry and the files as in "$name-before" but for
+# wine_keys.
+as_before() {
+  snapshot "$work/$name-after"
+  local before="$work/$name-before" after="$work/$name-after"
+  grep -avE "^($wine_keys)" "$before/registry.txt" >"$before/registry.package"
+  grep -avE "^($wine_keys)" "$after/registry.txt" >"$after/registry.package"
+  mkdir -p "$before/p" "$after/p"
+  cp "$before/registry.package" "$before/p/registry.txt"
+  cp "$after/registry.package" "$after/p/registry.txt"
+  grep -v '^\./windows/Installer' "$before/files.txt" >"$before/p/files.txt"
+  grep -v '^\./windows/Installer' "$after/files.txt" >"$after/p/files.txt"
+  compare "$before/p" "$after/p" "$1"
+}
+
+# Packages made for the tests, from this one's own custom actions.
+variants="$work/packages"
+mkdir -p "$variants"
+msiinfo extract "$package" Binary.Checks >"$variants/checks.dll"
+# The same version with other bytes: another product of the same version.
+cp "$variants/checks.dll" "$variants/checks-other.dll"
+printf 'other' >>"$variants/checks-other.dll"
+"$root/installer/package/build.sh" x64 "$x64_dll" "$x86_dll" "$variants/checks-other.dll" "$variants/same.msi" ||
+  fail "could not build the package of the same version"
+# The previous version: the modules with an earlier version of the same
+# length.
+IFS=. read -r major minor build revision <<<"$version"
+if [ "$revision" -gt 0 ]; then earlier="$major.$minor.$build.$((revision - 1))"
+elif [ "$minor" -gt 0 ]; then earlier="$major.$((minor - 1)).$build.$revision"
+else earlier="$((major - 1)).$minor.$build.$revision"; fi
+[ "${#earlier}" = "${#version}" ] || fail "no earlier version of the same length than $version"
+with_version "$x64_dll" "$variants/x64-earlier.dll" "$earlier" || fail "could not give the x64 module version $earlier"
+with_version "$x86_dll" "$variants/x86-earlier.dll" "$earlier" || fail "could not give the x86 module version $earlier"
+"$root/installer/package/build.sh" x64 "$variants/x64-earlier.dll" "$variants/x86-earlier.dll" \
+  "$variants/checks.dll" "$variants/earlier.msi" || fail "could not build the package of $earlier"
+
+# -- A fresh system ----------------------------------------------------------
+new_prefix fresh
+step "$name: msiexec /i /qn"
+snapshot "$work/$name-before"
+installs "$package" "$name-install"
+check_package_installed WAV.File
+expect 64 "$record" WavDefault "WAV.File|created|created"
+
+step "$name: repair (REINSTALL=ALL) after the 64-bit module and the handler went"
+rm -f "$WINEPREFIX/drive_c/Program Files/Tolvane/PELLMORE.DLL"
+timeout 30 "$wine64" reg delete 'HKCR\WAV.File\shellex\PropertySheetHandlers\Tolvane' /f >/dev/null 2>&1
+msiexec "$name-repair" /i "$(winepath -w "$package")" REINSTALL=ALL REINSTALLMODE=amus
+[ "$code" = 0 ] || fail "repair: msiexec exits with '$code', expected 0"
+check_package_installed WAV.File
+expect 64 "$record" WavDefault "WAV.File|created|created"
+
+step "$name: a package of the same version with other bytes upgrades it"
+installs "$variants/same.msi" "$name-same"
+[ "$(installed_products)" = "$(product_code "$variants/same.msi")" ] ||
+  fail "the installed products are '$(installed_products)', not the new package's alone"
+check_package_installed WAV.File
+
+step "$name: msiexec /x"
+removes "$variants/same.msi" "$name-remove"
+check_uninstalled
+as_before "after msiexec /x"
+check_no_page "$shell64" 64
+done_with_prefix
+
+# -- .wav names another program's type ----------------------------------------
+new_prefix existing
+step "$name: .wav names Sound.Recording, which has another program's page"
+reg_add 'HKCR\.wav' /ve /d Sound.Recording
+reg_add 'HKCR\Sound.Recording\shellex\PropertySheetHandlers\Other' /ve /d '{00000000-0000-0000-0000-000000000001}'
+snapshot "$work/$name-before"
+installs "$package" "$name-install"
+check_package_installed Sound.Recording
+expect 64 'HKCR\Sound.Recording\shellex\PropertySheetHandlers\Other' "" '{00000000-0000-0000-0000-000000000001}'
+expect_no_value 64 "$record" WavDefault
+removes "$package" "$name-remove"
+check_uninstalled
+as_before "after msiexec /x"
+done_with_prefix
+
+# -- Another program takes .wav over ----------------------------------------
+new_prefix takeover
+snapshot "$work/$name-before"
+step "$name: install, then another program makes .wav name Other.Sound"
+installs "$package" "$name-install"
+check_package_installed WAV.File
+reg_add 'HKCR\.wav' /ve /d Other.Sound
+reg_add 'HKCR\Other.Sound\shell\open\command' /ve /d 'other.exe "%1"'
+snapshot "$work/$name-taken"
+step "$name: msiexec /x leaves .wav and Other.Sound"
+removes "$package" "$name-remove"
+check_uninstalled
+expect 64 'HKCR\.wav' "" Other.Sound
+expect 64 'HKCR\Other.Sound\shell\open\command' "" 'other.exe "%1"'
+expect_no_key 64 'HKCR\WAV.File'
+done_with_prefix
+
+# -- The previous version ----------------------------------------------------
+new_prefix upgrade
+snapshot "$work/$name-before"
+step "$name: the package of $earlier, then this one"
+installs "$variants/earlier.msi" "$name-earlier"
+check_package_installed WAV.File "$variants/x64-earlier.dll" "$variants/x86-earlier.dll"
+installs "$package" "$name-upgrade"
+[ "$(installed_products)" = "$(product_code "$package")" ] ||
+  fail "the installed products are '$(installed_products)', not this package's alone"
+check_package_installed WAV.File
+expect 64 "$record" WavDefault "WAV.File|created|created"
+removes "$package" "$name-remove"
+as_before "after msiexec /x"
+done_with_prefix
+
+# -- The setup program and the packages ---------------------------------------
+new_prefix refused
+step "$name: .wav's default value a REG_DWORD (the checks of refusals.sh)"
+reg_add 'HKCR\.wav' /ve /t REG_DWORD /d 1
+snapshot "$work/$name-before"
+refuses "$package" "$name-not-text" "TOLVANE_REFUSAL = The .wav files' type in the registry (HKEY_CLASSES_ROOT\.wav) is not text."
+timeout 30 wine reg delete 'HKCR\.wav' /f >/dev/null 2>&1 || fail "could not delete .wav"
+step "$name: the x86 package on 64-bit Windows"
+snapshot "$work/$name-before"
+# (Wine logs no launch condition's message.)
+refuses "$package86" "$name-x86"
+step "$name: the package of $earlier while this one is installed"
+installs "$package" "$name-current"
+snapshot "$work/$name-before"
+# (Wine logs the action, not its message.)
+refuses "$variants/earlier.msi" "$name-downgrade" ": RefuseDowngrade."
+removes "$package" "$name-current-remove"
+step "$name: the package while the setup program's Tolvane is installed"
+install
+snapshot "$work/$name-before"
+refuses "$package" "$name-over-setup" "Tolvane is installed by its setup program in $dir64."
+uninstall 0
+# What the uninstall left for the restart.
+restart
+step "$name: the setup program while the package's Tolvane is installed"
+installs "$package" "$name-install"
+snapshot "$work/$name-before"
+refused "$setup" "setup over the package"
+removes "$package" "$name-remove"
+done_with_prefix
+
+finish
