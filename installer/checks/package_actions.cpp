@@ -1,7 +1,8 @@
 // The custom actions of the Windows Installer packages (installer/package):
 // PlanPackage decides, with the module's own rules, what the package's
 // registry rows hook and whether it may install at all; RemoveWavDefault
-// takes back .wav's default value at the uninstall, while it is still ours.
+// takes back .wav's default value at the uninstall, while it is still ours,
+// and RestoreWavDefault puts it back when that uninstall is rolled back.
 #include <windows.h>
 
 #include <msi.h>
@@ -225,6 +226,26 @@ extern "C" UINT __stdcall RemoveWavDefault(MSIHANDLE install) noexcept {
       RegDeleteKeyW(HKEY_CLASSES_ROOT, L".wav");
     if (record.TypeKey == Created)
       RegDeleteTreeW(HKEY_CLASSES_ROOT, record.FileType.c_str());
+    return ERROR_SUCCESS;
+  } catch (...) {
+    return ERROR_SUCCESS;
+  }
+}
+
+// Rollback of RemoveWavDefault (same CustomActionData): where the uninstall
+// fails after it, .wav names the type the package wrote again, unless
+// something else has been named there since.
+extern "C" UINT __stdcall RestoreWavDefault(MSIHANDLE install) noexcept {
+  try {
+    const TWavRecord record = ParseWavRecord(Property(install, L"CustomActionData"));
+    if (record.FileType.empty() || !WavDefaultNow().empty())
+      return ERROR_SUCCESS;
+    TKey wav;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L".wav", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, wav.put(), nullptr) == ERROR_SUCCESS)
+      RegSetValueExW(wav.get(), nullptr, 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(record.FileType.c_str()),
+                     static_cast<DWORD>((record.FileType.size() + 1) * sizeof(wchar_t)));
     return ERROR_SUCCESS;
   } catch (...) {
     return ERROR_SUCCESS;

@@ -108,7 +108,8 @@ msiinfo extract ../wixl.msi tolvane.cab >tolvane.cab
 # (256) in the 64-bit packages.
 permanent_attributes=20
 [ "$arch" = x86 ] || permanent_attributes=276
-# What wixl cannot write: the inclusive maximum of the upgrade, the refusals (error custom actions, type 19, whose
+# What wixl cannot write: the inclusive maximum of the upgrade, a rollback
+# custom action, the refusals (error custom actions, type 19, whose
 # text the log and a shown installation give, ending it with 1603), the
 # components' conditions and the permanent one, and the modules' versions
 # (a versioned file has no hash).
@@ -116,6 +117,9 @@ queries=(
   "INSERT INTO CustomAction (Action, Type, Target) VALUES ('Refuse', 19, '[TOLVANE_REFUSAL]')"
   "INSERT INTO CustomAction (Action, Type, Target) VALUES ('RefuseDowngrade', 19, 'A later version of Tolvane is installed. This package does not replace it with an earlier one: remove that version first.')"
   "UPDATE CustomAction SET Type = 1 WHERE Action = 'PlanPackage'"
+  # A DLL from the Binary table (1), its result ignored (64), in the rollback
+  # script (1280), with the installer's rights (2048).
+  "UPDATE CustomAction SET Type = 3393 WHERE Action = 'RestoreWavDefault'"
   "UPDATE Component SET Condition = 'TOLVANE_WAV_DEFAULT' WHERE Component = 'WavDefault'"
   "UPDATE Component SET Condition = 'TOLVANE_WAV_DEFAULT' WHERE Component = 'WavDefaultRecord'"
   "UPDATE Component SET Attributes = $permanent_attributes WHERE Component = 'WavDefault'"

@@ -15,6 +15,7 @@
 #   sequence    the custom actions and their places: the plan and the
 #               refusals before costing, the old product removed before
 #               anything is installed, .wav's value after the registry rows
+#               (and back in a rollback)
 #   rebuilt     built again from the same inputs: the same bytes
 set -uo pipefail
 if [ $# -ne 1 ]; then
@@ -90,7 +91,9 @@ WavDefaultRecord$tab$((bits + 4))${tab}TOLVANE_WAV_DEFAULT"
 Refuse${tab}19$tab[TOLVANE_REFUSAL]
 RefuseDowngrade${tab}19${tab}A later version of Tolvane is installed. This package does not replace it with an earlier one: remove that version first.
 RemoveWavDefault${tab}3073${tab}RemoveWavDefault
-RemoveWavDefaultData${tab}2099$tab[TOLVANE_RECORDED_WAV_DEFAULT]"
+RemoveWavDefaultData${tab}2099$tab[TOLVANE_RECORDED_WAV_DEFAULT]
+RestoreWavDefault${tab}3393${tab}RestoreWavDefault
+RestoreWavDefaultData${tab}2099$tab[TOLVANE_RECORDED_WAV_DEFAULT]"
   sequence="$(rows "$package" InstallExecuteSequence | awk -F'\t' '{ print $3 "\t" $1 "\t" $2 }' | sort -n)"
   want="25${tab}FindRelatedProducts$tab
 29${tab}PlanPackage$tab
@@ -104,10 +107,12 @@ RemoveWavDefaultData${tab}2099$tab[TOLVANE_RECORDED_WAV_DEFAULT]"
 1500${tab}InstallInitialize$tab
 2600${tab}RemoveRegistryValues$tab
 2601${tab}RemoveWavDefaultData${tab}REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND TOLVANE_RECORDED_WAV_DEFAULT
-2602${tab}RemoveWavDefault${tab}REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND TOLVANE_RECORDED_WAV_DEFAULT
+2602${tab}RestoreWavDefaultData${tab}REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND TOLVANE_RECORDED_WAV_DEFAULT
+2603${tab}RestoreWavDefault${tab}REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND TOLVANE_RECORDED_WAV_DEFAULT
+2604${tab}RemoveWavDefault${tab}REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND TOLVANE_RECORDED_WAV_DEFAULT
 4000${tab}InstallFiles$tab
 5000${tab}WriteRegistryValues$tab"
-  same "$arch execute sequence" "$(grep -E $'\t(FindRelatedProducts|PlanPackage|Refuse|RefuseDowngrade|LaunchConditions|CostFinalize|InstallValidate|RemoveExistingProducts|InstallInitialize|RemoveRegistryValues|RemoveWavDefault|RemoveWavDefaultData|InstallFiles|WriteRegistryValues)\t' <<<"$sequence")" "$want"
+  same "$arch execute sequence" "$(grep -E $'\t(FindRelatedProducts|PlanPackage|Refuse|RefuseDowngrade|LaunchConditions|CostFinalize|InstallValidate|RemoveExistingProducts|InstallInitialize|RemoveRegistryValues|RemoveWavDefault|RemoveWavDefaultData|RestoreWavDefault|RestoreWavDefaultData|InstallFiles|WriteRegistryValues)\t' <<<"$sequence")" "$want"
 
   msiinfo extract "$package" Binary.Checks >"$work/$arch/checks.dll"
   "$root/installer/package/build.sh" "$arch" "$dist/$native/PELLMORE.DLL" "$dist/x86/PELLMORE.DLL" \
