@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # package.sh DIST_DIR SHELL64.EXE SHELL32.EXE WORK_DIR
 #
-# The x64 Windows Installer package of DIST_DIR as administrators deploy it
-# (msiexec from a batch file, which gives the whole exit code), in 64-bit
-# Wine prefixes under WORK_DIR (see lib.sh):
+# The Windows Installer packages of DIST_DIR as administrators deploy them
+# (msiexec from a batch file, which gives the whole exit code), the x64 one
+# in 64-bit Wine prefixes under WORK_DIR (see lib.sh), the x86 one in a
+# 32-bit prefix:
 #   fresh     /qn: 0; both modules, the class in both views, the ProgID,
 #             WAV.File hooked and named by .wav, the approval in both
 #             views; the page in the 64-bit and the 32-bit shell. Repair
@@ -18,8 +19,13 @@
 #   takeover  after the install another program makes .wav name its own
 #             type: /x leaves .wav and that type, and removes WAV.File.
 #   upgrade   the previous version's package (the modules with an earlier
-#             version), then this one: 0, one product, this version's
-#             modules, the page; /x leaves all as before.
+#             version), then this one while a 64-bit program holds the
+#             page: 3010, one product; after the restart this version's
+#             modules registered where the class keys say, the page; /x
+#             leaves all as before.
+#   x86       the x86 package in a 32-bit prefix: /qn, the x86 module
+#             registered, WAV.File hooked, the approval, the page in the
+#             32-bit shell; /x: all as before.
 #   refused   each ends with 1603 and changes nothing: .wav's default value
 #             a REG_DWORD (the registry states the setup program refuses;
 #             the package asks the same checks, its reason in the log); the
@@ -220,9 +226,14 @@ snapshot "$work/$name-before"
 step "$name: the package of $earlier, then this one"
 installs "$variants/earlier.msi" "$name-earlier"
 check_package_installed WAV.File "$variants/x64-earlier.dll" "$variants/x86-earlier.dll"
-installs "$package" "$name-upgrade"
+step "$name: while a 64-bit program holds the page of $earlier: 3010, this version's module after the restart"
+hold_page 64
+msiexec "$name-upgrade" /i "$(winepath -w "$package")"
+[ "$code" = 3010 ] || fail "upgrade of a held module: msiexec /i exits with '$code', expected 3010"
 [ "$(installed_products)" = "$(product_code "$package")" ] ||
   fail "the installed products are '$(installed_products)', not this package's alone"
+release_holders
+restart
 check_package_installed WAV.File
 expect 64 "$record" WavDefault "WAV.File|created|created"
 removes "$package" "$name-remove"
@@ -258,6 +269,35 @@ installs "$package" "$name-install"
 snapshot "$work/$name-before"
 refused "$setup" "setup over the package"
 removes "$package" "$name-remove"
+done_with_prefix
+
+# -- 32-bit Windows: the x86 package ----------------------------------------
+step "fresh 32-bit prefix"
+wineprefix_make "$work/template32" win32 null
+export WINEARCH=win32
+name=x86
+export WINEPREFIX="$work/$name"
+rm -rf "$WINEPREFIX"
+cp -a "$work/template32" "$WINEPREFIX"
+"$root/scripts/sample-wav" "$WINEPREFIX/drive_c/Sound samples/Sample Song.wav" 2
+wineserver -p
+# regedit of the prefix's one architecture.
+wine64_of_64="$wine64"
+wine64=wine
+step "$name: msiexec /i /qn, the page, msiexec /x"
+snapshot "$work/$name-before"
+installs "$package86" "$name-install"
+[ "$(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL " ] ||
+  fail "$dir64 holds: $(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')"
+cmp -s "$WINEPREFIX/drive_c/Program Files/Tolvane/PELLMORE.DLL" "$x86_dll" || fail "$dir64\PELLMORE.DLL is not the x86 module"
+expect "HKCR\\CLSID\\$clsid\\InprocServer32" "" "$dir64\\PELLMORE.DLL"
+expect 'HKCR\.wav' "" WAV.File
+expect 'HKCR\WAV.File\shellex\PropertySheetHandlers\Tolvane' "" "$clsid"
+expect "$approved" "$clsid" Tolvane
+check_page "$shell32" 32
+removes "$package86" "$name-remove"
+as_before "after msiexec /x"
+wine64="$wine64_of_64"
 done_with_prefix
 
 finish
