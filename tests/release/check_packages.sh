@@ -6,7 +6,7 @@
 #               the fixed times of a reproducible build
 #   product     ProductVersion from the modules' version (the last two fields
 #               share the third), the upgrade code of every package, no
-#               Restart Manager shutdown
+#               Restart Manager shutdown and no restart of its own
 #   components  attributes and conditions: the 64-bit ones in the 64-bit
 #               packages, the permanent .wav value and its record only where
 #               the package writes it, the 32-bit module in the 64-bit ones
@@ -62,7 +62,7 @@ $summary"
 
   properties="$(rows "$package" Property)"
   for line in "ProductVersion$tab$msi_version" "UpgradeCode$tab$upgrade_code" \
-              "MSIRESTARTMANAGERCONTROL${tab}Disable" "ALLUSERS${tab}1"; do
+              "MSIRESTARTMANAGERCONTROL${tab}Disable" "REBOOT${tab}ReallySuppress" "ALLUSERS${tab}1"; do
     grep -qxF "$line" <<<"$properties" || fail "$arch: no property '$line'"
   done
 
