@@ -157,7 +157,9 @@ std::wstring OwnershipRefusal(MSIHANDLE install) {
 } // namespace
 
 // Immediate, before costing: sets TOLVANE_FILETYPE (the type whose key gets
-// the handler), TOLVANE_WAV_DEFAULT ("1" where the package writes .wav's
+// the handler), TOLVANE_APPROVAL and TOLVANE_APPROVAL32 ("1" where the
+// approval of the package's own view, and of the 32-bit view, can be
+// written), TOLVANE_WAV_DEFAULT ("1" where the package writes .wav's
 // default value) with TOLVANE_WAV_KEY and TOLVANE_TYPE_KEY (what it creates
 // there), TOLVANE_RECORDED_WAV_DEFAULT (the record an installed package
 // left) and TOLVANE_REFUSAL (why the package must not install; empty where
@@ -173,6 +175,10 @@ extern "C" UINT __stdcall PlanPackage(MSIHANDLE install) noexcept {
       SetProperty(install, L"TOLVANE_FILETYPE", recordedType);
       // The components' condition holds for as long as they are installed,
       // and a repair writes the record again as it was.
+      // (The 32-bit approval's component records it in the 32-bit view.)
+      SetProperty(install, L"TOLVANE_APPROVAL", ReadText(record.get(), L"Approval"));
+      const TKey record32 = OpenKey(HKEY_LOCAL_MACHINE, RecordKey, KEY_READ | KEY_WOW64_32KEY);
+      SetProperty(install, L"TOLVANE_APPROVAL32", ReadText(record32.get(), L"Approval"));
       if (!recordedWav.empty()) {
         const TWavRecord recorded = ParseWavRecord(recordedWav);
         SetProperty(install, L"TOLVANE_WAV_DEFAULT", L"1");
@@ -183,6 +189,19 @@ extern "C" UINT __stdcall PlanPackage(MSIHANDLE install) noexcept {
     }
     const TRegistrationPlan plan = PlanRegistration();
     SetProperty(install, L"TOLVANE_FILETYPE", plan.FileType);
+    // The approval of each view, only where the module would write it.
+    const auto approves = [&](const wchar_t* view) {
+      for (const std::wstring& name : plan.ApprovalViews)
+        if (name == view)
+          return L"1";
+      return L"";
+    };
+#ifdef _WIN64
+    SetProperty(install, L"TOLVANE_APPROVAL", approves(L"64"));
+#else
+    SetProperty(install, L"TOLVANE_APPROVAL", approves(L"32"));
+#endif
+    SetProperty(install, L"TOLVANE_APPROVAL32", approves(L"32"));
     const TWavRecord earlier = ParseWavRecord(recordedWav);
     if (plan.SetsWavDefault) {
       SetProperty(install, L"TOLVANE_WAV_DEFAULT", L"1");

@@ -147,13 +147,19 @@ TRegistrationPlan PlanRegistration() {
       if (keys.empty() || keys.back().Path != entry.Key)
         keys.push_back({HKEY_CLASSES_ROOT, L"HKCR", entry.Key, ClassesKeyAccess});
   const std::vector<TView> views = RegistryViews();
-  if (ApprovalEnforced(views)) {
-    std::string path;
-    for (const char* name : ApprovalKeys) {
-      path += path.empty() ? name : std::string("\\") + name;
-      keys.push_back({HKEY_LOCAL_MACHINE, L"HKLM", path, ApprovalAccess});
-    }
+  std::vector<TCheckedKey> approvalKeys;
+  std::string path;
+  for (const char* name : ApprovalKeys) {
+    path += path.empty() ? name : std::string("\\") + name;
+    approvalKeys.push_back({HKEY_LOCAL_MACHINE, L"HKLM", path, ApprovalAccess});
   }
+  for (const TView& view : views)
+    if (std::none_of(approvalKeys.begin(), approvalKeys.end(), [&](const TCheckedKey& key) {
+          return RefusingKey(key.Root, key.Path, key.Access, view.Flag).has_value();
+        }))
+      plan.ApprovalViews.push_back(view.Name);
+  if (ApprovalEnforced(views))
+    keys.insert(keys.end(), approvalKeys.begin(), approvalKeys.end());
   // Keys that both views share are looked at twice: which ones they are
   // depends on the Windows version.
   for (const TView& view : views) {

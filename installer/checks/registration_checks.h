@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct TRegistrationPlan {
   // The file type the module hooks (UTF-16 of the key name it writes).
@@ -15,6 +16,11 @@ struct TRegistrationPlan {
   // Empty when registration can do its work, else one sentence saying why
   // it cannot.
   std::wstring Refusal;
+  // The registry views ("64", "32") in which the approval's keys give the
+  // access the module asks for: there it writes the approval; elsewhere it
+  // goes on without it (where the policy enforces the list, Refusal says
+  // so instead).
+  std::vector<std::wstring> ApprovalViews;
 };
 
 // Reads the registry only. Where .wav's value is not text, FileType is

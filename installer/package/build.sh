@@ -83,6 +83,8 @@ wixl -a "$wixl_arch" -D Arch="$arch" -D Version="$version" -D MsiVersion="$msi_v
   -D WavDefaultGuid="$(guid "component $arch WavDefault")" \
   -D WavDefaultRecordGuid="$(guid "component $arch WavDefaultRecord")" \
   -D Module32Guid="$(guid "component $arch Module32")" \
+  -D ApprovalGuid="$(guid "component $arch Approval")" \
+  -D Approval32Guid="$(guid "component $arch Approval32")" \
   -D NativeDll=native.dll -D X86Dll=x86.dll -D ChecksDll=checks.dll \
   -o wixl.msi "$root/installer/package/tolvane.wxs"
 
@@ -122,6 +124,8 @@ queries=(
   "UPDATE CustomAction SET Type = 3393 WHERE Action = 'RestoreWavDefault'"
   "UPDATE Component SET Condition = 'TOLVANE_WAV_DEFAULT' WHERE Component = 'WavDefault'"
   "UPDATE Component SET Condition = 'TOLVANE_WAV_DEFAULT' WHERE Component = 'WavDefaultRecord'"
+  "UPDATE Component SET Condition = 'TOLVANE_APPROVAL' WHERE Component = 'Approval'"
+  "UPDATE Component SET Condition = 'TOLVANE_APPROVAL32' WHERE Component = 'Approval32'"
   "UPDATE Component SET Attributes = $permanent_attributes WHERE Component = 'WavDefault'"
   # Every earlier version and this one (a rebuild with other bytes is
   # another product): VersionMinInclusive | VersionMaxInclusive.

@@ -1,6 +1,7 @@
 // PlanRegistration (installer/checks) against a registry sandbox: the file
-// type it finds and the exact sentences of its refusals, in states that the
-// setup program's tests do not make.
+// type it finds, the exact sentences of its refusals and the views the
+// approval can be written in, in states that the setup program's tests do
+// not make.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "case_name.h"
 #include "registration_checks.h"
@@ -36,6 +38,16 @@ void SetAccess(HKEY key, const wchar_t* sddl) {
   LocalFree(descriptor);
 }
 
+// Every registry view there is, and none.
+std::vector<std::wstring> AllViews() {
+  if (FirstView() == L"64")
+    return {L"64", L"32"};
+  return {L"32"};
+}
+std::vector<std::wstring> NoView() {
+  return {};
+}
+
 class RegistrationChecks;
 
 struct TChecksCase {
@@ -44,6 +56,9 @@ struct TChecksCase {
   std::wstring FileType;
   bool SetsWavDefault;
   std::function<std::wstring()> Refusal;
+  // Where the approval can be written (empty where a refusal of the type
+  // came first).
+  std::function<std::vector<std::wstring>()> ApprovalViews = AllViews;
 };
 
 // Wine applies the sandbox to HKEY_CLASSES_ROOT only in calls without a
@@ -75,6 +90,7 @@ TEST_P(RegistrationChecks, FindsTheTypeAndRefusesInItsWords) {
   EXPECT_EQ(plan.FileType, GetParam().FileType);
   EXPECT_EQ(plan.SetsWavDefault, GetParam().SetsWavDefault);
   EXPECT_EQ(plan.Refusal, GetParam().Refusal());
+  EXPECT_EQ(plan.ApprovalViews, GetParam().ApprovalViews());
 }
 
 std::wstring Passes() {
@@ -107,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [](RegistrationChecks&) {
                       SetValue(HKEY_CLASSES_ROOT, ".wav", "", REG_BINARY, "\x01\x02");
                     },
-                    L"", false, [] { return WavKey + L" is not text."; }},
+                    L"", false, [] { return WavKey + L" is not text."; }, NoView},
         TChecksCase{"TheLongestTypePasses",
                     [](RegistrationChecks&) {
                       SetString(HKEY_CLASSES_ROOT, ".wav", "", std::string(222, 'L'));
@@ -119,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
               SetString(HKEY_CLASSES_ROOT, ".wav", "", std::string(223, 'L'));
             },
             Longest + L"L", false,
-            [] { return WavKey + L" has 223 characters; registration takes 222 at most."; }},
+            [] { return WavKey + L" has 223 characters; registration takes 222 at most."; },
+            NoView},
         TChecksCase{
             "CharactersTheCodePageLacks",
             [](RegistrationChecks&) { SetWideString(HKEY_CLASSES_ROOT, ".wav", L"\x0417.WAV"); },
@@ -127,14 +144,16 @@ INSTANTIATE_TEST_SUITE_P(
             [] {
               return WavKey +
                      L", \"\x0417.WAV\", has characters that the system's ANSI code page lacks.";
-            }},
+            },
+            NoView},
         TChecksCase{
             "ABackslashAtTheEnd",
             [](RegistrationChecks&) { SetString(HKEY_CLASSES_ROOT, ".wav", "", "Sound\\"); },
             L"Sound\\", false,
             [] {
               return WavKey + L" is \"Sound\\\", in which a registry key name would be empty.";
-            }},
+            },
+            NoView},
         TChecksCase{"AMissingKeyIsMadeBelowTheDeepestThatExists",
                     [](RegistrationChecks& test) {
                       SetValue(HKEY_LOCAL_MACHINE, PolicyKey, "EnforceShellExtensionSecurity",
@@ -146,21 +165,22 @@ INSTANTIATE_TEST_SUITE_P(
                       return L"Setup cannot write the registry key HKLM\\" +
                              std::wstring(CurrentVersionKey.begin(), CurrentVersionKey.end()) +
                              L" (registry view " + FirstView() + L").";
-                    }},
+                    },
+                    NoView},
         TChecksCase{"APolicyOfZeroLeavesTheApprovalUnchecked",
                     [](RegistrationChecks& test) {
                       SetValue(HKEY_LOCAL_MACHINE, PolicyKey, "EnforceShellExtensionSecurity",
                                REG_DWORD, std::string(4, '\0'));
                       test.ReadOnly(HKEY_LOCAL_MACHINE, ExtensionsKey);
                     },
-                    L"WAV.File", true, Passes},
+                    L"WAV.File", true, Passes, NoView},
         TChecksCase{"APolicyOfAnotherTypeDoesNotCount",
                     [](RegistrationChecks& test) {
                       SetString(HKEY_LOCAL_MACHINE, PolicyKey, "EnforceShellExtensionSecurity",
                                 "1");
                       test.ReadOnly(HKEY_LOCAL_MACHINE, ExtensionsKey);
                     },
-                    L"WAV.File", true, Passes},
+                    L"WAV.File", true, Passes, NoView},
         TChecksCase{"TheEnforcedApprovalNeedsAllAccess",
                     [](RegistrationChecks& test) {
                       SetValue(HKEY_LOCAL_MACHINE, PolicyKey, "EnforceShellExtensionSecurity",
@@ -172,7 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
                       return L"Setup cannot write the registry key HKLM\\" +
                              std::wstring(ExtensionsKey.begin(), ExtensionsKey.end()) +
                              L" (registry view " + FirstView() + L").";
-                    }}),
+                    },
+                    NoView}),
     TCaseName());
 
 } // namespace

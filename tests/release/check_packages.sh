@@ -8,8 +8,10 @@
 #               share the third), the upgrade code of every package, no
 #               Restart Manager shutdown and no restart of its own
 #   components  attributes and conditions: the 64-bit ones in the 64-bit
-#               packages, the permanent .wav value and its record only where
-#               the package writes it, the 32-bit module in the 64-bit ones
+#               packages, the approval of each view only where the module
+#               would write it, the permanent .wav value and its record only
+#               where the package writes it, the 32-bit module in the 64-bit
+#               ones
 #   files       each module with its version (so that a later one replaces
 #               it) and no hash, and the same bytes as the release's module
 #   sequence    the custom actions and their places: the plan and the
@@ -68,10 +70,11 @@ $summary"
 
   components="$(rows "$package" Component | cut -f1,4,5)"
   want="Module$tab$bits$tab
+Approval$tab$((bits + 4))${tab}TOLVANE_APPROVAL
 Shared$tab$((bits + 4))$tab
 WavDefault$tab$((bits + 20))${tab}TOLVANE_WAV_DEFAULT
 WavDefaultRecord$tab$((bits + 4))${tab}TOLVANE_WAV_DEFAULT"
-  [ "$arch" = x86 ] || want+=$'\n'"Module32${tab}0$tab"
+  [ "$arch" = x86 ] || want+=$'\n'"Module32${tab}0$tab"$'\n'"Approval32${tab}4${tab}TOLVANE_APPROVAL32"
   same "$arch components" "$components" "$(LC_ALL=C sort <<<"$want")"
 
   files="$(rows "$package" File | cut -f1,5,6)"
