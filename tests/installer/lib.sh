@@ -483,6 +483,55 @@ with_version() {
   ' "$1" >"$2"
 }
 
+# The Windows Installer packages (package.sh; refusals.sh tries the x64 one
+# in each state setup refuses).
+package="$dist/tolvane-$version-x64.msi"
+package86="$dist/tolvane-$version-x86.msi"
+[ -f "$package" ] && [ -f "$package86" ] || { echo "FAIL: no packages of $version in $dist"; exit 1; }
+
+# msiexec NAME ARGS...: msiexec ARGS /qn with a log (WORK_DIR/NAME.log, as
+# UTF-8), its exit code in "code".
+msiexec() {
+  local name="$1" log
+  shift
+  log="$work/$name.log"
+  rm -f "$log"
+  run_line "msiexec-$name" "msiexec $* /qn /l*v $(winepath -w "$log")"
+  # Wine's installer runs as the user and writes the custom actions' DLL to
+  # that user's %TEMP% (msiXXXX.tmp); Windows Installer's service writes it
+  # to %WINDIR%\Installer, which only it may write.
+  grep -avE 'Loaded L"C:\\\\users\\\\[^\\]+\\\\Temp\\\\msi[0-9a-f]+\.tmp"' \
+    "$work/msiexec-$name.trace" >"$work/msiexec-$name.checked"
+  check_loaded "$work/msiexec-$name.checked" "msiexec $*"
+}
+
+# logged NAME TEXT: the log of msiexec NAME holds TEXT.
+logged() {
+  iconv -f UTF-16LE -t UTF-8 "$work/$1.log" 2>/dev/null | grep -qF "$2" ||
+    grep -aqF "$2" "$work/$1.log" || fail "$1: the log does not say '$2'"
+}
+
+# What Wine's installer leaves after an uninstall, which Windows Installer
+# does not: its empty keys of the installed products, components and
+# features (Installer\Products, UserData, UpgradeCodes...), and the
+# pre-existing empty keys that the package's values shared.
+wine_keys='\[HKEY_(LOCAL_MACHINE|CLASSES_ROOT)\\Software\\(Microsoft\\Windows\\CurrentVersion\\Installer|Classes\\Installer)[]\\]|\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions(\\Approved)?\]|\[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions(\\Approved)?\]|\[HKEY_CLASSES_ROOT\\Installer[]\\]'
+
+# unchanged_but_installer_keys WHAT: the registry and the files as in
+# "$name-before" but for wine_keys and Wine's C:\windows\Installer.
+unchanged_but_installer_keys() {
+  snapshot "$work/$name-after"
+  local before="$work/$name-before" after="$work/$name-after"
+  grep -avE "^($wine_keys)" "$before/registry.txt" >"$before/registry.package"
+  grep -avE "^($wine_keys)" "$after/registry.txt" >"$after/registry.package"
+  mkdir -p "$before/p" "$after/p"
+  cp "$before/registry.package" "$before/p/registry.txt"
+  cp "$after/registry.package" "$after/p/registry.txt"
+  grep -v '^\./windows/Installer' "$before/files.txt" >"$before/p/files.txt"
+  grep -v '^\./windows/Installer' "$after/files.txt" >"$after/p/files.txt"
+  compare "$before/p" "$after/p" "$1"
+}
+
 # The template prefix, made once: dialogs without a display through Wine's
 # null graphics driver; and the holder of mutexes and keys.
 test_start="$(now_ms)"

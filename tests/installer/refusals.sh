@@ -7,7 +7,9 @@
 # gives each key its own access list back when it is released, and each
 # state goes after its case. Each refused setup /S exits 2 within a minute
 # and leaves the registry and the files as they were; those the checks
-# refuse run no regsvr32:
+# refuse run no regsvr32, and in each of those but "package" the x64
+# Windows Installer package, which asks the same checks, ends with 1603
+# after its Refuse action and changes nothing (but Wine's installer keys):
 #   long-type       .wav names a file type of 223 characters (its handler
 #                   key's path would pass the 260 characters of the calls)
 #   huge-type       .wav names one of 1,024 characters, more than an NSIS
@@ -38,7 +40,9 @@
 #   lenient         .wav names Sound.Recording and cannot be written; the
 #                   type's key lets one make keys below it but set no value;
 #                   both approval keys refuse what the module asks, and no
-#                   policy enforces the list: no approval, and no wait
+#                   policy enforces the list: no approval, and no wait; the
+#                   x64 package likewise (but the type key's limit), and its
+#                   /x leaves all as it was
 #   other-program   .wav names no type; after setup another program adds
 #                   a verb and its own page handler to WAV.File: the
 #                   uninstall leaves them, and .wav's value that leads to
@@ -112,6 +116,13 @@ refusal() {
     [ "$ran" != 0 ] || fail "$case: the build without the checks ran no regsvr32"
   else
     [ "$ran" = 0 ] || fail "$case: setup ran regsvr32 before it refused"
+  fi
+  # The package asks the same checks.
+  if [ "$program" = "$setup" ] && [ "$case" != package ]; then
+    msiexec "$name-$case-package" /i "$(winepath -w "$package")"
+    [ "$code" = 1603 ] || fail "$case: the package exits with '$code', expected 1603"
+    logged "$name-$case-package" ": Refuse."
+    unchanged_but_installer_keys "after the package refused in $case"
   fi
   reset
   last_keys=("$@")
@@ -224,6 +235,22 @@ release_holders
 uninstall 0
 restart
 unchanged_by "setup and uninstall"
+# (Not the type's key that lets one make keys alone: Wine's installer opens
+# each key of a path it writes with all access, and fails there.)
+step "lenient: the package with .wav and both approval keys as they were: no approval either"
+hold --deny 64 'HKCR\.wav' --acl 64 "$approved" 'D:P(A;;KRKW;;;WD)' --deny 32 "$approved"
+msiexec "$name-lenient-package" /i "$(winepath -w "$package")"
+[ "$code" = 0 ] || fail "lenient: the package exits with '$code', expected 0"
+expect 64 "$sound\\shellex\\PropertySheetHandlers\\Tolvane" "" "$clsid"
+expect_no_value 64 "$approved" "$clsid"
+expect_no_value 32 "$approved" "$clsid"
+expect_no_value 64 'HKLM\Software\Tolvane\Package' Approval
+expect_no_value 32 'HKLM\Software\Tolvane\Package' Approval
+check_page "$shell64" 64
+release_holders
+msiexec "$name-lenient-package-remove" /x "$(winepath -w "$package")"
+[ "$code" = 0 ] || fail "lenient: msiexec /x exits with '$code', expected 0"
+unchanged_but_installer_keys "the package's install and uninstall"
 reset
 
 # passes CASE TITLE: the state the commands before it set is "before"; setup
