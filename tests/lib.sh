@@ -74,6 +74,24 @@ expect_no_value() {
   [ -z "$(value $view "$1" "$2")" ] || fail "$1 [$2]${view:+ (view $view)} still exists"
 }
 
+# dll_kind ARCH: what pe_kind says of a DLL of ARCH (i686, x86_64, aarch64).
+dll_kind() {
+  case "$1" in
+    i686) echo "PE32 i386 DLL" ;;
+    x86_64) echo "PE32+ x86-64 DLL" ;;
+    aarch64) echo "PE32+ ARM64 DLL" ;;
+    *) return 1 ;;
+  esac
+}
+
+# imports_of DUMP: the imports in llvm-objdump -p's output DUMP, as sorted
+# "dll function" lines (the DLL's name in lower case).
+imports_of() {
+  awk '/^[[:space:]]*DLL Name: / { dll = tolower($3); next }
+    dll != "" && /^[[:space:]]*[0-9]+[[:space:]]+[A-Za-z_]/ { print dll " " $2 }
+    /^Export Table:/ { dll = "" }' <<<"$1" | LC_ALL=C sort -u
+}
+
 # pe_offset FILE: where the PE header starts, from the DOS header.
 pe_offset() { od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' '; }
 

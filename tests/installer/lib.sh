@@ -271,15 +271,21 @@ check_modules() {
   done
 }
 
+# holds FOLDER NAME...: the folder of the prefix holds those files alone.
+holds() {
+  local folder="$1" listing
+  shift
+  listing="$(ls "$(unix_path "$folder")" 2>/dev/null | tr '\n' ' ')"
+  [ "$listing" = "$* " ] || fail "$folder holds: ${listing:-nothing}"
+}
+
 # check_installed TYPE [VERSION [X64_DLL X86_DLL]]: modules, class keys,
 # handler and entry after setup; .wav names TYPE.
 check_installed() {
   local type="$1" installed="${2:-$version}" kind
   [ -d "$WINEPREFIX/drive_c/Program Files/Tolvane" ] || fail "no folder $dir64"
-  [ "$(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL uninstall.bin uninstall.exe " ] ||
-    fail "$dir64 holds: $(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')"
-  [ "$(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL " ] ||
-    fail "$dir32 holds: $(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')"
+  holds "$dir64" PELLMORE.DLL uninstall.bin uninstall.exe
+  holds "$dir32" PELLMORE.DLL
   check_modules "${@:3}"
   expect 64 'HKCR\PELLMORE.TTolvane\Clsid' "" "$clsid"
   expect 64 'HKCR\.wav' "" "$type"

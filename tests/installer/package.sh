@@ -70,10 +70,8 @@ removes() {
 # check_package_installed TYPE [X64_DLL X86_DLL]: modules, class, handler,
 # approval and record; .wav names TYPE; the page in both shells.
 check_package_installed() {
-  [ "$(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL " ] ||
-    fail "$dir64 holds: $(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')"
-  [ "$(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL " ] ||
-    fail "$dir32 holds: $(ls "$WINEPREFIX/drive_c/Program Files (x86)/Tolvane" | tr '\n' ' ')"
+  holds "$dir64" PELLMORE.DLL
+  holds "$dir32" PELLMORE.DLL
   check_modules "${@:2}"
   expect 64 'HKCR\PELLMORE.TTolvane' "" "Fennrick"
   expect 64 'HKCR\PELLMORE.TTolvane\Clsid' "" "$clsid"
@@ -244,8 +242,7 @@ wine64=wine
 step "$name: msiexec /i /qn, the page, msiexec /x"
 snapshot "$work/$name-before"
 installs "$package86" "$name-install"
-[ "$(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')" = "PELLMORE.DLL " ] ||
-  fail "$dir64 holds: $(ls "$WINEPREFIX/drive_c/Program Files/Tolvane" | tr '\n' ' ')"
+holds "$dir64" PELLMORE.DLL
 cmp -s "$WINEPREFIX/drive_c/Program Files/Tolvane/PELLMORE.DLL" "$x86_dll" || fail "$dir64\PELLMORE.DLL is not the x86 module"
 expect "HKCR\\CLSID\\$clsid\\InprocServer32" "" "$dir64\\PELLMORE.DLL"
 expect 'HKCR\.wav' "" WAV.File

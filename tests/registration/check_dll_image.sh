@@ -13,19 +13,12 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/../lib.sh"
 dump="$("llvm-objdump-$llvm" -p "$dll")" || { echo "objdump failed on $dll"; exit 1; }
 
-case "$arch" in
-  i686) want="PE32 i386 DLL" ;;
-  x86_64) want="PE32+ x86-64 DLL" ;;
-  aarch64) want="PE32+ ARM64 DLL" ;;
-  *) echo "check_dll_image.sh: unknown architecture $arch" >&2; exit 2 ;;
-esac
+want="$(dll_kind "$arch")" || { echo "check_dll_image.sh: unknown architecture $arch" >&2; exit 2; }
 kind="$(pe_kind "$dll")"
 [ "$kind" = "$want" ] || fail "the image is a $kind, not a $want"
 
 # Imports as "dll function" lines, against the list for this architecture.
-imports="$(awk '/^[[:space:]]*DLL Name: / { dll = tolower($3); next }
-  dll != "" && /^[[:space:]]*[0-9]+[[:space:]]+[A-Za-z_]/ { print dll " " $2 }
-  /^Export Table:/ { dll = "" }' <<<"$dump" | LC_ALL=C sort -u)"
+imports="$(imports_of "$dump")"
 [ -n "$imports" ] || fail "no import table found"
 allowed="$(sed 's/#.*//' "$here/module_imports.txt" | awk -v arch="$arch" '
   NF == 2 { print $1 " " $2 }
