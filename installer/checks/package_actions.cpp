@@ -121,8 +121,8 @@ bool IsEmptyKey(HKEY root, const wchar_t* name) {
   DWORD subkeys = 0;
   DWORD values = 0;
   return key &&
-         RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                          &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+         RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                          nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
          subkeys == 0 && values == 0;
 }
 
@@ -205,7 +205,8 @@ extern "C" UINT __stdcall PlanPackage(MSIHANDLE install) noexcept {
     const TWavRecord earlier = ParseWavRecord(recordedWav);
     if (plan.SetsWavDefault) {
       SetProperty(install, L"TOLVANE_WAV_DEFAULT", L"1");
-      SetProperty(install, L"TOLVANE_WAV_KEY", KeyExists(HKEY_CLASSES_ROOT, L".wav") ? Existed : Created);
+      SetProperty(install, L"TOLVANE_WAV_KEY",
+                  KeyExists(HKEY_CLASSES_ROOT, L".wav") ? Existed : Created);
       SetProperty(install, L"TOLVANE_TYPE_KEY",
                   KeyExists(HKEY_CLASSES_ROOT, plan.FileType) ? Existed : Created);
     } else if (!earlier.FileType.empty() && earlier.FileType == plan.FileType &&
