@@ -517,6 +517,15 @@ logged() {
     grep -aqF "$2" "$work/$1.log" || fail "$1: the log does not say '$2'"
 }
 
+# refused_before_changes NAME ACTION: msiexec NAME ran ACTION, a refusal,
+# and ended before InstallInitialize, where an installation's changes begin
+# (what comes before it reads only): nothing was changed.
+refused_before_changes() {
+  logged "$1" ": $2."
+  ! grep -aq "Action start [0-9:]*: InstallInitialize\." "$work/$1.log" ||
+    fail "$1: the installation went on to InstallInitialize"
+}
+
 # What Wine's installer leaves after an uninstall, which Windows Installer
 # does not: its empty keys of the installed products, components and
 # features (Installer\Products, UserData, UpgradeCodes...), and the

@@ -26,15 +26,14 @@
 #   x86       the x86 package in a 32-bit prefix: /qn, the x86 module
 #             registered, WAV.File hooked, the approval, the page in the
 #             32-bit shell; /x: all as before.
-#   refused   each ends with 1603 and changes nothing: .wav's default value
-#             a REG_DWORD (the registry states the setup program refuses;
-#             the package asks the same checks, its reason in the log); the
-#             x86 package on
-#             64-bit Windows; the previous version's package over this one
-#             (its refusal in the log); this package while the setup
-#             program's Tolvane is installed (its message). And setup /S
-#             while the package's Tolvane is installed: exit 2, nothing
-#             changed.
+#   refused   each ends with 1603 before any change (its refusal ran, no
+#             InstallInitialize): .wav's default value a REG_DWORD (the
+#             states the setup program refuses: the package asks the same
+#             checks, its reason in the log); the x86 package on 64-bit
+#             Windows; the previous version's package over this one; this
+#             package while the setup program's Tolvane is installed (its
+#             message). And setup /S while the package's Tolvane is
+#             installed: exit 2, nothing changed.
 # The registry states refused, every one, are in refusals.sh and in the
 # checks' own tests (tests/registration).
 set -uo pipefail
@@ -51,14 +50,13 @@ installs() {
   [ "$code" = 0 ] || fail "$2: msiexec /i exits with '$code', expected 0"
 }
 
-# refuses PACKAGE NAME [TEXT]: msiexec /i PACKAGE exits 1603, logs TEXT,
-# and nothing changed since the snapshot "$name-before"
-# (unchanged_but_installer_keys).
+# refuses PACKAGE NAME ACTION [TEXT]: msiexec /i PACKAGE exits 1603, refused
+# by ACTION before any change (refused_before_changes), and logs TEXT.
 refuses() {
   msiexec "$2" /i "$(winepath -w "$1")"
   [ "$code" = 1603 ] || fail "$2: msiexec /i exits with '$code', expected 1603"
-  [ -z "${3:-}" ] || logged "$2" "$3"
-  unchanged_but_installer_keys "$2"
+  refused_before_changes "$2" "$3"
+  [ -z "${4:-}" ] || logged "$2" "$4"
 }
 
 # removes PACKAGE NAME: msiexec /x PACKAGE's product exits 0.
@@ -166,7 +164,6 @@ installs "$package" "$name-install"
 check_package_installed WAV.File
 reg_add 'HKCR\.wav' /ve /d Other.Sound
 reg_add 'HKCR\Other.Sound\shell\open\command' /ve /d 'other.exe "%1"'
-snapshot "$work/$name-taken"
 step "$name: msiexec /x leaves .wav and Other.Sound"
 removes "$package" "$name-remove"
 check_uninstalled
@@ -199,23 +196,20 @@ done_with_prefix
 new_prefix refused
 step "$name: .wav's default value a REG_DWORD (the checks of refusals.sh)"
 reg_add 'HKCR\.wav' /ve /t REG_DWORD /d 1
-snapshot "$work/$name-before"
-refuses "$package" "$name-not-text" "TOLVANE_REFUSAL = The .wav files' type in the registry (HKEY_CLASSES_ROOT\.wav) is not text."
+refuses "$package" "$name-not-text" Refuse \
+  "TOLVANE_REFUSAL = The .wav files' type in the registry (HKEY_CLASSES_ROOT\.wav) is not text."
 timeout 30 wine reg delete 'HKCR\.wav' /f >/dev/null 2>&1 || fail "could not delete .wav"
 step "$name: the x86 package on 64-bit Windows"
-snapshot "$work/$name-before"
 # (Wine logs no launch condition's message.)
-refuses "$package86" "$name-x86"
+refuses "$package86" "$name-x86" LaunchConditions
 step "$name: the package of $earlier while this one is installed"
 installs "$package" "$name-current"
-snapshot "$work/$name-before"
 # (Wine logs the action, not its message.)
-refuses "$variants/earlier.msi" "$name-downgrade" ": RefuseDowngrade."
+refuses "$variants/earlier.msi" "$name-downgrade" RefuseDowngrade
 removes "$package" "$name-current-remove"
 step "$name: the package while the setup program's Tolvane is installed"
 install
-snapshot "$work/$name-before"
-refuses "$package" "$name-over-setup" "Tolvane is installed by its setup program in $dir64."
+refuses "$package" "$name-over-setup" Refuse "Tolvane is installed by its setup program in $dir64."
 uninstall 0
 # What the uninstall left for the restart.
 restart

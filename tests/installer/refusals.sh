@@ -9,7 +9,7 @@
 # and leaves the registry and the files as they were; those the checks
 # refuse run no regsvr32, and in each of those but "package" the x64
 # Windows Installer package, which asks the same checks, ends with 1603
-# after its Refuse action and changes nothing (but Wine's installer keys):
+# after its Refuse action, before any change (no InstallInitialize):
 #   long-type       .wav names a file type of 223 characters (its handler
 #                   key's path would pass the 260 characters of the calls)
 #   huge-type       .wav names one of 1,024 characters, more than an NSIS
@@ -121,8 +121,8 @@ refusal() {
   if [ "$program" = "$setup" ] && [ "$case" != package ]; then
     msiexec "$name-$case-package" /i "$(winepath -w "$package")"
     [ "$code" = 1603 ] || fail "$case: the package exits with '$code', expected 1603"
-    logged "$name-$case-package" ": Refuse."
-    unchanged_but_installer_keys "after the package refused in $case"
+    refused_before_changes "$name-$case-package" Refuse
+    [ ! -e "$(unix_path "$dir64")" ] || fail "$case: the package left $dir64"
   fi
   reset
   last_keys=("$@")
