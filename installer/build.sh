@@ -19,10 +19,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# rc_value NAME: a string of the version resource.
-rc_value() {
-  sed -n "s/^[[:space:]]*VALUE \"$1\", \"\(.*\)\"[[:space:]]*\$/\1/p" "$root/extension/tolvane.rc" | head -1
-}
+source "$root/installer/product.sh"
 version="$(rc_value ProductVersion)"
 publisher="$(rc_value CompanyName)"
 copyright="$(rc_value LegalCopyright)"

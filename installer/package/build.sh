@@ -9,6 +9,7 @@
 #   inputs. With TOLVANE_SIGN_CERT and TOLVANE_SIGN_KEY set it is signed.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+source "$root/installer/product.sh"
 usage() { echo "usage: installer/package/build.sh x86|x64|arm64 NATIVE_DLL X86_DLL CHECKS_DLL PACKAGE.msi" >&2; exit 2; }
 [ $# = 5 ] || usage
 arch="$1" native="$2" x86="$3" checks="$4" out="$(realpath -m "$5")"
@@ -35,17 +36,9 @@ for module in "${modules[@]}"; do
   [ "$(file_version "$module")" = "$version" ] ||
     { echo "package: $module has version $(file_version "$module"), not $version" >&2; exit 1; }
 done
-# Windows Installer compares the first three fields of a product version
-# only, each up to 255.255.65535: the last two of ours share the third, so
-# that every later version of ours is a later product version too.
-IFS=. read -r major minor build revision <<<"$version"
-for field in "$major" "$minor" "$build" "$revision"; do
-  [ "$field" -le 255 ] || { echo "package: version $version has a field over 255" >&2; exit 1; }
-done
-msi_version="$major.$minor.$((build * 256 + revision))"
-
-publisher="$(sed -n 's/^[[:space:]]*VALUE "CompanyName", "\(.*\)"[[:space:]]*$/\1/p' "$root/extension/tolvane.rc")"
-upgrade_code="$(sed -n 's/^#define TOLVANE_UPGRADE_CODE L"\(.*\)"$/\1/p' "$root/installer/checks/package_identity.h")"
+msi_version="$(msi_version "$version")"
+publisher="$(rc_value CompanyName)"
+upgrade_code="$(upgrade_code)"
 [ -n "$publisher" ] && [ -n "$upgrade_code" ] || { echo "package: no publisher or upgrade code" >&2; exit 1; }
 
 # guid TEXT: a GUID named by TEXT (a name-based one of SHA-256). Components

@@ -30,10 +30,10 @@ source "$root/tests/lib.sh"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-version="$("$root/installer/build.sh" --version)"
-IFS=. read -r major minor build revision <<<"$version"
-msi_version="$major.$minor.$((build * 256 + revision))"
-upgrade_code="$(sed -n 's/^#define TOLVANE_UPGRADE_CODE L"\(.*\)"$/\1/p' "$root/installer/checks/package_identity.h")"
+source "$root/installer/product.sh"
+version="$(rc_value ProductVersion)"
+msi_version="$(msi_version "$version")"
+upgrade_code="$(upgrade_code)"
 
 # rows PACKAGE TABLE: the table's rows, sorted, without its three head lines.
 rows() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4 | LC_ALL=C sort; }
