@@ -226,48 +226,61 @@ extern "C" UINT __stdcall PlanPackage(MSIHANDLE install) noexcept {
   }
 }
 
-// Deferred, after the package's registry rows are gone, at an uninstall that
-// is no upgrade; CustomActionData is the record's WavDefault value. .wav's
-// default value goes only while it names the type the package wrote and that
-// type holds nothing of another program; the keys the package created go
-// when they are left empty. Nothing here fails the uninstall.
-extern "C" UINT __stdcall RemoveWavDefault(MSIHANDLE install) noexcept {
+namespace {
+
+// Runs a deferred action on the record of .wav's value in CustomActionData
+// (the record's WavDefault value). Nothing it meets fails the uninstall or
+// its rollback.
+template <class Action> UINT OnRecordedWavDefault(MSIHANDLE install, Action action) noexcept {
   try {
     const TWavRecord record = ParseWavRecord(Property(install, L"CustomActionData"));
-    if (record.FileType.empty() || WavDefaultNow() != record.FileType ||
-        HoldsValues(HKEY_CLASSES_ROOT, record.FileType))
-      return ERROR_SUCCESS;
-    {
-      const TKey wav = OpenKey(HKEY_CLASSES_ROOT, L".wav", KEY_SET_VALUE);
-      if (!wav || RegDeleteValueW(wav.get(), nullptr) != ERROR_SUCCESS)
-        return ERROR_SUCCESS;
-    }
-    if (record.WavKey == Created && IsEmptyKey(HKEY_CLASSES_ROOT, L".wav"))
-      RegDeleteKeyW(HKEY_CLASSES_ROOT, L".wav");
-    if (record.TypeKey == Created)
-      RegDeleteTreeW(HKEY_CLASSES_ROOT, record.FileType.c_str());
-    return ERROR_SUCCESS;
+    if (!record.FileType.empty())
+      action(record);
   } catch (...) {
-    return ERROR_SUCCESS;
   }
+  return ERROR_SUCCESS;
 }
 
-// Rollback of RemoveWavDefault (same CustomActionData): where the uninstall
-// fails after it, .wav names the type the package wrote again, unless
-// something else has been named there since.
-extern "C" UINT __stdcall RestoreWavDefault(MSIHANDLE install) noexcept {
-  try {
-    const TWavRecord record = ParseWavRecord(Property(install, L"CustomActionData"));
-    if (record.FileType.empty() || !WavDefaultNow().empty())
-      return ERROR_SUCCESS;
-    TKey wav;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L".wav", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_SET_VALUE, nullptr, wav.put(), nullptr) == ERROR_SUCCESS)
-      RegSetValueExW(wav.get(), nullptr, 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>(record.FileType.c_str()),
-                     static_cast<DWORD>((record.FileType.size() + 1) * sizeof(wchar_t)));
-    return ERROR_SUCCESS;
-  } catch (...) {
-    return ERROR_SUCCESS;
+// .wav's default value goes only while it names the type the package wrote
+// and that type holds nothing of another program; the keys the package
+// created go when they are left empty.
+void TakeBackWavDefault(const TWavRecord& record) {
+  if (WavDefaultNow() != record.FileType || HoldsValues(HKEY_CLASSES_ROOT, record.FileType))
+    return;
+  {
+    const TKey wav = OpenKey(HKEY_CLASSES_ROOT, L".wav", KEY_SET_VALUE);
+    if (!wav || RegDeleteValueW(wav.get(), nullptr) != ERROR_SUCCESS)
+      return;
   }
+  if (record.WavKey == Created && IsEmptyKey(HKEY_CLASSES_ROOT, L".wav"))
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, L".wav");
+  if (record.TypeKey == Created)
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, record.FileType.c_str());
+}
+
+// .wav names the type the package wrote again, unless something else has
+// been named there since.
+void PutBackWavDefault(const TWavRecord& record) {
+  if (!WavDefaultNow().empty())
+    return;
+  TKey wav;
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L".wav", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_SET_VALUE, nullptr, wav.put(), nullptr) == ERROR_SUCCESS)
+    RegSetValueExW(wav.get(), nullptr, 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(record.FileType.c_str()),
+                   static_cast<DWORD>((record.FileType.size() + 1) * sizeof(wchar_t)));
+}
+
+} // namespace
+
+// Deferred, after the package's registry rows are gone, at an uninstall that
+// is no upgrade.
+extern "C" UINT __stdcall RemoveWavDefault(MSIHANDLE install) noexcept {
+  return OnRecordedWavDefault(install, TakeBackWavDefault);
+}
+
+// Rollback of RemoveWavDefault (same CustomActionData), where the uninstall
+// fails after it.
+extern "C" UINT __stdcall RestoreWavDefault(MSIHANDLE install) noexcept {
+  return OnRecordedWavDefault(install, PutBackWavDefault);
 }
