@@ -74,14 +74,19 @@ expect_no_value() {
   [ -z "$(value $view "$1" "$2")" ] || fail "$1 [$2]${view:+ (view $view)} still exists"
 }
 
-# dll_kind ARCH: what pe_kind says of a DLL of ARCH (i686, x86_64, aarch64).
-dll_kind() {
-  case "$1" in
-    i686) echo "PE32 i386 DLL" ;;
-    x86_64) echo "PE32+ x86-64 DLL" ;;
-    aarch64) echo "PE32+ ARM64 DLL" ;;
-    *) return 1 ;;
+# image_dump DLL ARCH: sets dump to llvm-objdump -p's output for DLL, and
+# fails the test unless DLL is a DLL of ARCH (i686, x86_64 or aarch64).
+image_dump() {
+  local want kind
+  dump="$("llvm-objdump-$llvm" -p "$1")" || { echo "objdump failed on $1"; exit 1; }
+  case "$2" in
+    i686) want="PE32 i386 DLL" ;;
+    x86_64) want="PE32+ x86-64 DLL" ;;
+    aarch64) want="PE32+ ARM64 DLL" ;;
+    *) echo "unknown architecture $2" >&2; exit 2 ;;
   esac
+  kind="$(pe_kind "$1")"
+  [ "$kind" = "$want" ] || fail "the image is a $kind, not a $want"
 }
 
 # imports_of DUMP: the imports in llvm-objdump -p's output DUMP, as sorted

@@ -10,11 +10,7 @@ dll="$1"
 arch="$2"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/../lib.sh"
-dump="$("llvm-objdump-$llvm" -p "$dll")" || { echo "objdump failed on $dll"; exit 1; }
-
-want="$(dll_kind "$arch")" || { echo "check_checks_image.sh: unknown architecture $arch" >&2; exit 2; }
-kind="$(pe_kind "$dll")"
-[ "$kind" = "$want" ] || fail "the image is a $kind, not a $want"
+image_dump "$dll" "$arch"
 
 imports="$(imports_of "$dump")"
 [ -n "$imports" ] || fail "no import table found"

@@ -11,11 +11,7 @@ dll="$1"
 arch="$2"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/../lib.sh"
-dump="$("llvm-objdump-$llvm" -p "$dll")" || { echo "objdump failed on $dll"; exit 1; }
-
-want="$(dll_kind "$arch")" || { echo "check_dll_image.sh: unknown architecture $arch" >&2; exit 2; }
-kind="$(pe_kind "$dll")"
-[ "$kind" = "$want" ] || fail "the image is a $kind, not a $want"
+image_dump "$dll" "$arch"
 
 # Imports as "dll function" lines, against the list for this architecture.
 imports="$(imports_of "$dump")"
