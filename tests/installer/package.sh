@@ -27,15 +27,13 @@
 #             registered, WAV.File hooked, the approval, the page in the
 #             32-bit shell; /x: all as before.
 #   refused   each ends with 1603 before any change (its refusal ran, no
-#             InstallInitialize): .wav's default value a REG_DWORD (the
-#             states the setup program refuses: the package asks the same
-#             checks, its reason in the log); the x86 package on 64-bit
-#             Windows; the previous version's package over this one; this
-#             package while the setup program's Tolvane is installed (its
-#             message). And setup /S while the package's Tolvane is
-#             installed: exit 2, nothing changed.
-# The registry states refused, every one, are in refusals.sh and in the
-# checks' own tests (tests/registration).
+#             InstallInitialize): the x86 package on 64-bit Windows; the
+#             previous version's package over this one; this package while
+#             the setup program's Tolvane is installed (its message). And
+#             setup /S while the package's Tolvane is installed: exit 2,
+#             nothing changed.
+# The refused registry states, every one, are in refusals.sh (for the setup
+# program and the package) and in the checks' own tests (tests/registration).
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -194,11 +192,6 @@ done_with_prefix
 
 # -- The setup program and the packages ---------------------------------------
 new_prefix refused
-step "$name: .wav's default value a REG_DWORD (the checks of refusals.sh)"
-reg_add 'HKCR\.wav' /ve /t REG_DWORD /d 1
-refuses "$package" "$name-not-text" Refuse \
-  "TOLVANE_REFUSAL = The .wav files' type in the registry (HKEY_CLASSES_ROOT\.wav) is not text."
-timeout 30 wine reg delete 'HKCR\.wav' /f >/dev/null 2>&1 || fail "could not delete .wav"
 step "$name: the x86 package on 64-bit Windows"
 # (Wine logs no launch condition's message.)
 refuses "$package86" "$name-x86" LaunchConditions

@@ -7,9 +7,9 @@
 # gives each key its own access list back when it is released, and each
 # state goes after its case. Each refused setup /S exits 2 within a minute
 # and leaves the registry and the files as they were; those the checks
-# refuse run no regsvr32, and in each of those but "package" the x64
-# Windows Installer package, which asks the same checks, ends with 1603
-# after its Refuse action, before any change (no InstallInitialize):
+# refuse run no regsvr32, and in each of those the x64 Windows Installer
+# package, which asks the same checks, ends with 1603 after its Refuse
+# action, before any change (no InstallInitialize):
 #   long-type       .wav names a file type of 223 characters (its handler
 #                   key's path would pass the 260 characters of the calls)
 #   huge-type       .wav names one of 1,024 characters, more than an NSIS
@@ -25,8 +25,6 @@
 #                   approval key lets one write but not change its access
 #                   list, which KEY_ALL_ACCESS asks for
 #   enforced-32     the same by the user's policy, the 32-bit key read-only
-#   package         a Windows Installer package of Tolvane is installed (one
-#                   of nothing but its upgrade code, made with wixl)
 #   unchecked-ansi  a build without the checks (registrations ended after
 #                   5 s), ansi-type: the module fails before it writes a key
 #                   under any type name, without a box (setup runs it on a
@@ -118,7 +116,7 @@ refusal() {
     [ "$ran" = 0 ] || fail "$case: setup ran regsvr32 before it refused"
   fi
   # The package asks the same checks.
-  if [ "$program" = "$setup" ] && [ "$case" != package ]; then
+  if [ "$program" = "$setup" ]; then
     msiexec "$name-$case-package" /i "$(winepath -w "$package")"
     [ "$code" = 1603 ] || fail "$case: the package exits with '$code', expected 1603"
     refused_before_changes "$name-$case-package" Refuse
@@ -173,32 +171,6 @@ refusal enforced-64 "$setup" "$machine_policy" "$machine_policy32"
 reg_add "HKCU\\$policy" /v EnforceShellExtensionSecurity /t REG_DWORD /d 1
 hold --deny 32 "$approved"
 refusal enforced-32 "$setup" "$user_policy"
-
-# Setup finds a package by its upgrade code alone.
-upgrade_code="$(sed -n 's/^#define TOLVANE_UPGRADE_CODE L"\(.*\)"$/\1/p' "$root/installer/checks/package_identity.h")"
-product_code='{5A0E1B2C-3D4F-4A5B-8C6D-7E8F9A0B1C2D}'
-cat >"$work/package.wxs" <<END
-<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="$product_code" Name="Tolvane test package" Language="1033" Version="1.0.0"
-           Manufacturer="Tolvane tests" UpgradeCode="$upgrade_code">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
-    <Directory Id="TARGETDIR" Name="SourceDir"/>
-    <Feature Id="Main" Level="1"/>
-  </Product>
-</Wix>
-END
-wixl -o "$work/package.msi" "$work/package.wxs" || fail "wixl could not make the test package"
-run_line package-install "msiexec /i \"$(winepath -w "$work/package.msi")\" /qn"
-[ "$code" = 0 ] || fail "package: msiexec /i exits with '$code'"
-# Where the Windows Installer keeps its record, which outlives the package
-# under Wine: the cases after this one take it for part of their state.
-installer_keys=('HKEY_LOCAL_MACHINE\Software\Classes\Installer'
-  'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer'
-  "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product_code")
-refusal package "$setup" "${installer_keys[@]}"
-run_line package-remove "msiexec /x $product_code /qn"
-[ "$code" = 0 ] || fail "package: msiexec /x exits with '$code'"
 
 variants_built
 reg_add 'HKCR\.wav' /ve /d "$ansi_type"
