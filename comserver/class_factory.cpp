@@ -36,37 +36,7 @@ void ReportCreationFailure() noexcept {
   }
 }
 
-const char* ThreadingModelName(TThreadingModel model) {
-  switch (model) {
-  case tmApartment:
-    return "Apartment";
-  case tmFree:
-    return "Free";
-  case tmBoth:
-    return "Both";
-  default:
-    return "";
-  }
-}
-
 } // namespace
-
-std::vector<TClassesEntry> ClassRegistrationEntries(const TClassNames& names,
-                                                    const TModulePath& module) {
-  const std::string classKey = "CLSID\\" + names.ClassId;
-  const std::string serverKey = classKey + "\\" + names.ServerKeyName;
-  std::vector<TClassesEntry> entries;
-  entries.push_back({classKey, "", names.Description});
-  entries.push_back({serverKey, "", module.Ansi, module.Wide});
-  if (names.ThreadingModel != tmSingle)
-    entries.push_back({serverKey, "ThreadingModel", ThreadingModelName(names.ThreadingModel)});
-  if (!names.ProgId.empty()) {
-    entries.push_back({names.ProgId, "", names.Description});
-    entries.push_back({names.ProgId + "\\Clsid", "", names.ClassId});
-    entries.push_back({classKey + "\\ProgID", "", names.ProgId});
-  }
-  return entries;
-}
 
 const TComClassInfo<TComObjectFactory> TComObjectFactory::ClassInfo = {
     nullptr, FactoryInterfaces, sizeof FactoryInterfaces / sizeof FactoryInterfaces[0]};
@@ -102,26 +72,15 @@ TComObject* TComObjectFactory::CreateObject(IUnknown* outer) {
 void TComObjectFactory::UpdateRegistration(bool registering) {
   if (InstancingMode == ciInternal)
     return;
-  const std::string classId = ClassIdToText(ClassIdentifier);
-  const std::string progId = BuildProgId();
-  const std::string classKey = "CLSID\\" + classId;
-  const std::string serverKey = classKey + "\\" + ServerObject->ServerKeyName();
-
+  const TClassNames names = {ClassIdToText(ClassIdentifier), BuildProgId(), ClassDescription,
+                             ServerObject->ServerKeyName(), ThreadingModel};
   if (registering) {
     const TModulePath module =
         RegisteredModulePath(ServerObject->ServerFilePath(), ServerObject->ServerFileWidePath());
-    const TClassNames names = {classId, progId, ClassDescription, ServerObject->ServerKeyName(),
-                               ThreadingModel};
     for (const TClassesEntry& entry : ClassRegistrationEntries(names, module))
       CreateClassesKey(entry);
   } else {
-    // Deepest keys first: a key with subkeys cannot be deleted.
-    std::vector<std::string> keys;
-    if (!progId.empty())
-      keys = {classKey + "\\ProgID", progId + "\\Clsid", progId};
-    keys.push_back(serverKey);
-    keys.push_back(classKey);
-    for (const std::string& key : keys)
+    for (const std::string& key : DeletionOrder(ClassRegistrationEntries(names, TModulePath())))
       DeleteClassesKey(key);
   }
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "class_entries.h"
 #include "com_object.h"
 #include "registration.h"
 #include "server.h"
@@ -14,22 +15,6 @@
 class TComServerObject;
 
 enum TClassInstancing : uint8_t { ciInternal = 0, ciSingleInstance = 1, ciMultiInstance = 2 };
-enum TThreadingModel : uint8_t { tmSingle = 0, tmApartment = 1, tmFree = 2, tmBoth = 3 };
-
-// What the generic entries of a registrable class are made of.
-struct TClassNames {
-  std::string ClassId; // ClassIdToText of the class identifier
-  std::string ProgId;  // empty: no ProgID entries
-  std::string Description;
-  std::string ServerKeyName; // "InprocServer32"
-  TThreadingModel ThreadingModel;
-};
-
-// The generic entries of a class in the order registration writes them: the
-// class key, its server key naming the module (and the threading model), and
-// where there is a ProgID, its key, its Clsid and the class's ProgID key.
-std::vector<TClassesEntry> ClassRegistrationEntries(const TClassNames& names,
-                                                    const TModulePath& module);
 
 class TComObjectFactory : public IClassFactory {
 public:

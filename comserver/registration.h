@@ -5,16 +5,7 @@
 
 #include <string>
 
-// One value that registration writes below HKEY_CLASSES_ROOT: the key
-// (created or opened), the value's name (empty: the default value) and its
-// text. The tables of these are what registration writes and what setup
-// checks before it registers (installer/checks).
-struct TClassesEntry {
-  std::string Key;
-  std::string ValueName;
-  std::string Data;
-  std::wstring WideData = {}; // written instead of Data when set
-};
+#include "class_entries.h"
 
 // "{241173B6-ABDF-4D59-8A15-476F7A327675}": 38 characters, upper-case digits.
 // Raises EOleSysError when StringFromCLSID fails.

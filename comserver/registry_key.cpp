@@ -52,3 +52,13 @@ std::wstring TRegKey::ReadString(const std::string& name) const {
 LONG TRegKey::Delete(HKEY parent, const std::string& name) {
   return RegDeleteKeyA(parent, name.c_str());
 }
+
+bool TRegKey::IsEmpty(HKEY parent, const std::string& name) {
+  TRegKey key;
+  DWORD subkeys = 0;
+  DWORD values = 0;
+  return key.Open(parent, name, KEY_READ) == ERROR_SUCCESS &&
+         RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                          nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+         subkeys == 0 && values == 0;
+}

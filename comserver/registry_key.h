@@ -34,4 +34,7 @@ public:
 
   // Deletes parent\name, which must have no subkeys; the registry's result.
   static LONG Delete(HKEY parent, const std::string& name);
+
+  // parent\name exists and holds neither values nor subkeys.
+  static bool IsEmpty(HKEY parent, const std::string& name);
 };

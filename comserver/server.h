@@ -5,8 +5,7 @@
 
 #include <string>
 
-// The key below a class key that names an in-process server's module.
-inline constexpr char InprocServerKeyName[] = "InprocServer32";
+#include "class_entries.h"
 
 class TComServerObject {
 public:
@@ -62,12 +61,6 @@ extern TComServer* ServerInstance;
 // The file name without directory and extension: C:\Program Files\Sample.Ext.dll
 // gives Sample.Ext.
 std::string BaseNameOfPath(const std::string& path);
-
-// The module path as the server key holds it: exactly one of the two is set.
-struct TModulePath {
-  std::string Ansi;
-  std::wstring Wide;
-};
 
 // The ANSI path when it names the module exactly, else the UTF-16 one (a
 // character outside the ANSI code page, or an ANSI path cut short); in either

@@ -51,6 +51,13 @@ struct TRegCloseKey {
 };
 using TKernelHandle = TUniqueHandle<HANDLE, nullptr, TCloseHandle>;
 
+// A COM interface pointer holding one reference.
+struct TReleaseInterface {
+  void operator()(IUnknown* unknown) const { unknown->Release(); }
+};
+template <class Interface>
+using TInterfacePtr = TUniqueHandle<Interface*, nullptr, TReleaseInterface>;
+
 // Ownership of a struct that a call fills in and a function releases (a
 // STGMEDIUM and ReleaseStgMedium). The owner releases the struct only once
 // told that the call that fills it succeeded.

@@ -1,5 +1,9 @@
 #include "shell_registration.h"
 
+#include <shlobj.h>
+
+#include <cstring>
+
 #include "ansi_text.h"
 #include "exceptions.h"
 #include "message_box.h"
@@ -14,14 +18,8 @@ void ReadPlatformId() {
   PlatformId = GetVersionExA(&info) ? info.dwPlatformId : 0;
 }
 
-const std::array<const char*, 2> ApprovalKeys = {
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions", "Approved"};
-
 namespace {
 
-const char* const DefaultWavFileType = "WAV.File";
-const char* const HandlerPath[] = {"\\shellex", "\\PropertySheetHandlers", "\\Tolvane"};
-const char* const ApprovedName = "Tolvane";
 const char* const RegistrationFailureText = "Registration of Tolvane shell extension failed.\r\n"
                                             "You may not have administrator privilegies.";
 const char* const RegistrationFailureCaption = "Registration Failure";
@@ -58,11 +56,25 @@ void WriteApproval(const std::string& classId) {
     throw Exception("Failed to set data for '" + classId + "'");
 }
 
+// The handler key, then its parents up to the anchor while nothing is left in
+// them: registration made them for the handler alone unless another
+// program's entries are there.
+void RemoveLastingHook(const TLastingHook& hook) {
+  std::string key = std::string(hook.Anchor) + "\\" + hook.Path;
+  DeleteClassesKey(key);
+  for (size_t cut = key.rfind('\\'); cut > std::strlen(hook.Anchor); cut = key.rfind('\\')) {
+    key.resize(cut);
+    if (!TRegKey::IsEmpty(HKEY_CLASSES_ROOT, key) ||
+        TRegKey::Delete(HKEY_CLASSES_ROOT, key) != ERROR_SUCCESS)
+      break;
+  }
+}
+
 } // namespace
 
-std::wstring WavDefaultValue() {
+std::wstring WavDefaultValue(HKEY classes) {
   TRegKey key;
-  if (key.Open(HKEY_CLASSES_ROOT, ".wav", KEY_READ) != ERROR_SUCCESS)
+  if (key.Open(classes, ".wav", KEY_READ) != ERROR_SUCCESS)
     return std::wstring();
   return key.ReadString(std::string());
 }
@@ -78,28 +90,19 @@ TFileType FileTypeOf(const std::wstring& wavDefault) {
   return fileType;
 }
 
-std::vector<TClassesEntry> ShellEntries(const TFileType& fileType, const std::string& classId) {
-  std::vector<TClassesEntry> entries;
-  // A value that names the type already stays exactly as it is, its type
-  // (REG_EXPAND_SZ, say) included.
-  if (fileType.SetsWavDefault)
-    entries.push_back({".wav", "", fileType.Name});
-  // The handler key and the keys above it, which get empty default values.
-  std::string key = fileType.Name;
-  for (const char* name : HandlerPath) {
-    key += name;
-    entries.push_back({key, "", std::string()});
-  }
-  entries.back().Data = classId;
-  return entries;
-}
-
 void UpdateShellRegistration(REFCLSID classId, bool registering) {
-  const TFileType fileType = FileTypeOf(WavDefaultValue());
+  // Explorer keeps the association arrays it has read until told.
+  struct TNotifyShell {
+    ~TNotifyShell() { SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }
+  } notify;
   if (!registering) {
-    DeleteClassesKey(ShellEntries(fileType, std::string()).back().Key);
+    // These first: they do not depend on .wav's value, which may not be read.
+    for (const TLastingHook& hook : LastingHooks)
+      RemoveLastingHook(hook);
+    DeleteClassesKey(HandlerKeyOf(FileTypeOf(WavDefaultValue()).Name));
     return;
   }
+  const TFileType fileType = FileTypeOf(WavDefaultValue());
   std::string classText;
   try {
     if (!fileType.InAnsiCodePage)

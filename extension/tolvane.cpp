@@ -14,6 +14,7 @@
 #include "property_page.h"
 #include "resource_ids.h"
 #include "server.h"
+#include "sheet_claims.h"
 #include "unique_handle.h"
 
 namespace {
@@ -65,7 +66,12 @@ STDMETHODIMP TTolvane::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) 
     if (FAILED(result))
       return result;
     medium.Filled();
-    return TakeSelection(static_cast<HDROP>(medium.get().hGlobal));
+    result = TakeSelection(static_cast<HDROP>(medium.get().hGlobal));
+    if (result == S_OK) {
+      pdtobj->AddRef();
+      Selection.reset(pdtobj);
+    }
+    return result;
   } catch (...) {
     return CurrentExceptionResult(E_UNEXPECTED);
   }
@@ -107,6 +113,12 @@ HRESULT TTolvane::AddInformationPage(LPFNADDPROPSHEETPAGE pfnAddPage, LPARAM lPa
   if (!WavFile)
     reader = std::make_unique<TWAVfile>();
 
+  // Another object's page in the same sheet: the shell lists the handler
+  // twice there, and the sheet shows one page. Every page made below holds
+  // a claim until its release callback.
+  if (!ClaimSheet({GetCurrentThreadId(), pfnAddPage, lParam, Selection.get()}, this))
+    return S_OK;
+
   // The platform copies the description, title included, so the title only
   // has to live through this call.
   std::array<char, TitleRoom> title{};
@@ -126,8 +138,10 @@ HRESULT TTolvane::AddInformationPage(LPFNADDPROPSHEETPAGE pfnAddPage, LPARAM lPa
   page.pcRefParent = reinterpret_cast<UINT*>(const_cast<LONG*>(&ServerInstance->LiveObjects));
 
   HPROPSHEETPAGE handle = CreatePropertySheetPageA(&page);
-  if (!handle)
+  if (!handle) {
+    DropSheetClaim(this);
     return E_FAIL;
+  }
 
   AddRef(); // the page's reference, given back by PropExtPageCallback
   if (!pfnAddPage(handle, lParam)) {
@@ -144,8 +158,11 @@ STDMETHODIMP TTolvane::ReplacePage(EXPPS, LPFNADDPROPSHEETPAGE, LPARAM) {
 }
 
 UINT CALLBACK TTolvane::PropExtPageCallback(HWND, UINT uMsg, LPPROPSHEETPAGEA ppsp) {
-  if (uMsg == PSPCB_RELEASE)
-    reinterpret_cast<TTolvane*>(ppsp->lParam)->Release();
+  if (uMsg == PSPCB_RELEASE) {
+    auto* object = reinterpret_cast<TTolvane*>(ppsp->lParam);
+    DropSheetClaim(object);
+    object->Release();
+  }
   // Non-zero for every message: PSPCB_CREATE lets the page's dialog be
   // created, the others ignore the value.
   return 255;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "com_object.h"
+#include "unique_handle.h"
 #include "wavfile.h"
 
 class TTolvane : public TComImplements<TComObject, IShellPropSheetExt, IShellExtInit> {
@@ -44,6 +45,9 @@ public:
   std::wstring WideFileName;
   std::unique_ptr<TWAVfile> WavFile;
   LONG FileCount = 0;
+  // The data object of an accepted selection: it tells this object's sheet
+  // from others (sheet_claims.h).
+  TInterfacePtr<IDataObject> Selection;
 
 private:
   HRESULT AddInformationPage(LPFNADDPROPSHEETPAGE pfnAddPage, LPARAM lParam);

@@ -3,15 +3,9 @@
 #pragma once
 
 #include "class_factory.h"
+#include "tolvane_class.h"
 
 class TComServerObject;
-
-// The class's names and threading model, which setup's checks share
-// (installer/checks): its ProgID is the module's base name, ".", the class
-// name.
-inline constexpr char TolvaneClassName[] = "TTolvane";
-inline constexpr char TolvaneDescription[] = "Fennrick";
-inline constexpr TThreadingModel TolvaneThreadingModel = tmApartment;
 
 class TTolvaneFactory : public TComObjectFactory {
 public:

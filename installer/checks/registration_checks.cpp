@@ -7,14 +7,12 @@
 #include <vector>
 
 #include "ansi_text.h"
-#include "class_factory.h"
-#include "class_id.h"
 #include "exceptions.h"
+#include "identity.h"
 #include "registration.h"
 #include "registry_key.h"
-#include "server.h"
 #include "shell_registration.h"
-#include "tolvane_factory.h"
+#include "tolvane_class.h"
 
 namespace {
 
@@ -22,30 +20,11 @@ const char* const PolicyKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Pol
 const char* const PolicyValue = "EnforceShellExtensionSecurity";
 const wchar_t* const WavKeyText = L"The .wav files' type in the registry (HKEY_CLASSES_ROOT\\.wav)";
 
-struct TView {
-  REGSAM Flag;
-  const wchar_t* Name;
-};
+} // namespace
 
-// Each architecture's module writes its class in its own registry view: on
-// 64-bit Windows both views, whatever this process's word size.
-std::vector<TView> RegistryViews() {
-  BOOL wow64 = FALSE;
-#ifdef _WIN64
-  wow64 = TRUE;
-#else
-  if (!IsWow64Process(GetCurrentProcess(), &wow64))
-    wow64 = FALSE;
-#endif
-  if (wow64)
-    return {{KEY_WOW64_64KEY, L"64"}, {KEY_WOW64_32KEY, L"32"}};
-  return {{0, L"32"}};
-}
-
-// The shell consults the approval list only where this policy is set.
-bool ApprovalEnforced(const std::vector<TView>& views) {
+bool ApprovalEnforced() {
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-    for (const TView& view : views) {
+    for (const TRegistryView& view : RegistryViews()) {
       TRegKey key;
       if (key.Open(root, PolicyKey, KEY_READ | view.Flag) != ERROR_SUCCESS)
         continue;
@@ -60,6 +39,8 @@ bool ApprovalEnforced(const std::vector<TView>& views) {
   }
   return false;
 }
+
+namespace {
 
 // The key that keeps registration from creating or opening root\path with
 // the access in the view: the key itself, or where it does not exist the
@@ -96,7 +77,7 @@ std::wstring FileTypeProblem(const std::wstring& wavDefault, const std::wstring&
   // the type leaves its name the rest.
   size_t below = 0;
   for (const TClassesEntry& entry : entries)
-    if (entry.Key.size() > fileType.Name.size() &&
+    if (entry.Key.size() > fileType.Name.size() && entry.Key[fileType.Name.size()] == '\\' &&
         entry.Key.compare(0, fileType.Name.size(), fileType.Name) == 0)
       below = std::max(below, entry.Key.size() - fileType.Name.size());
   const size_t longest = MAX_PATH - below;
@@ -116,11 +97,24 @@ std::wstring FileTypeProblem(const std::wstring& wavDefault, const std::wstring&
 
 } // namespace
 
-TRegistrationPlan PlanRegistration() {
+std::vector<TRegistryView> RegistryViews() {
+  BOOL wow64 = FALSE;
+#ifdef _WIN64
+  wow64 = TRUE;
+#else
+  if (!IsWow64Process(GetCurrentProcess(), &wow64))
+    wow64 = FALSE;
+#endif
+  if (wow64)
+    return {{KEY_WOW64_64KEY, L"64"}, {KEY_WOW64_32KEY, L"32"}};
+  return {{0, L"32"}};
+}
+
+TRegistrationPlan PlanRegistration(const TPlanContext& context) {
   TRegistrationPlan plan;
   std::wstring wavDefault;
   try {
-    wavDefault = WavDefaultValue();
+    wavDefault = WavDefaultValue(context.Classes);
   } catch (const Exception&) {
     plan.Refusal = std::wstring(WavKeyText) + L" is not text.";
     return plan;
@@ -129,13 +123,11 @@ TRegistrationPlan PlanRegistration() {
   plan.SetsWavDefault = fileType.SetsWavDefault;
   plan.FileType = fileType.SetsWavDefault ? FromAnsi(fileType.Name) : wavDefault;
 
-  const std::string classId = ClassIdToText(CLSID_Tolvane);
-  const TClassNames names = {classId,
-                             std::string(TOLVANE_MODULE_BASE_NAME) + "." + TolvaneClassName,
-                             TolvaneDescription, InprocServerKeyName, TolvaneThreadingModel};
+  const std::string classId = TOLVANE_CLASS_ID;
+  const TClassNames names = InstalledClassNames();
   const std::vector<TClassesEntry> shellEntries = ShellEntries(fileType, classId);
   plan.Refusal = FileTypeProblem(wavDefault, plan.FileType, fileType, shellEntries);
-  if (!plan.Refusal.empty())
+  if (!plan.Refusal.empty() || !context.CheckAccess)
     return plan;
 
   // In the order the module writes them: its class, the shell's entries,
@@ -146,23 +138,23 @@ TRegistrationPlan PlanRegistration() {
     for (const TClassesEntry& entry : entries)
       if (keys.empty() || keys.back().Path != entry.Key)
         keys.push_back({HKEY_CLASSES_ROOT, L"HKCR", entry.Key, ClassesKeyAccess});
-  const std::vector<TView> views = RegistryViews();
+  const std::vector<TRegistryView> views = RegistryViews();
   std::vector<TCheckedKey> approvalKeys;
   std::string path;
   for (const char* name : ApprovalKeys) {
     path += path.empty() ? name : std::string("\\") + name;
     approvalKeys.push_back({HKEY_LOCAL_MACHINE, L"HKLM", path, ApprovalAccess});
   }
-  for (const TView& view : views)
+  for (const TRegistryView& view : views)
     if (std::none_of(approvalKeys.begin(), approvalKeys.end(), [&](const TCheckedKey& key) {
           return RefusingKey(key.Root, key.Path, key.Access, view.Flag).has_value();
         }))
       plan.ApprovalViews.push_back(view.Name);
-  if (ApprovalEnforced(views))
+  if (ApprovalEnforced())
     keys.insert(keys.end(), approvalKeys.begin(), approvalKeys.end());
   // Keys that both views share are looked at twice: which ones they are
   // depends on the Windows version.
-  for (const TView& view : views) {
+  for (const TRegistryView& view : views) {
     for (const TCheckedKey& key : keys) {
       if (std::optional<std::string> refusing =
               RefusingKey(key.Root, key.Path, key.Access, view.Flag)) {

@@ -13,9 +13,9 @@
 // The uninstaller (uninstall.bin of the installed folder, an NSIS program
 // that makes no copy of itself) runs from a new folder beside the installed
 // one, in Program Files, whose access list gives SYSTEM and Administrators
-// full control and no one else anything; where none can be made there, from
-// one in the Windows folder's Temp (never a user's %TEMP%, whose children
-// the user may rename). The folder is held open without sharing deletion for
+// full control and no one else anything; an administrator can always make
+// one there (never in a temporary folder: a user may make its names first,
+// and in a user's %TEMP% rename its children). The folder is held open without sharing deletion for
 // the whole run, so it cannot be renamed, and the copy is held without
 // sharing writing or deletion from the moment it is checked until the
 // uninstaller has ended. The uninstaller moves this program, which keeps no
@@ -100,13 +100,6 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
   TKernelHandle other = OpenFolder(b, FILE_READ_ATTRIBUTES, share);
   return Identity(one.get(), first) && Identity(other.get(), second) &&
          (first.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && SameIdentity(first, second);
-}
-
-bool SameVolume(const std::wstring& a, const std::wstring& b) {
-  wchar_t first[MAX_PATH], second[MAX_PATH];
-  return GetVolumePathNameW(a.c_str(), first, MAX_PATH) &&
-         GetVolumePathNameW(b.c_str(), second, MAX_PATH) &&
-         CompareStringOrdinal(first, -1, second, -1, TRUE) == CSTR_EQUAL;
 }
 
 // The arguments: Supported when there is none or /S alone; Silent when /S
@@ -276,15 +269,10 @@ DWORD Uninstall() {
 
   // Program Files, where only administrators write and no user may rename a
   // child, on the volume of the installed folder (the uninstaller moves this
-  // program, which is running, into the new folder); else the Windows
-  // folder's Temp on that volume.
+  // program, which is running, into the new folder).
   std::wstring folder;
   TKernelHandle heldFolder;
-  wchar_t windows[MAX_PATH];
-  length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-  std::wstring windowsTemp = length > 0 && length < MAX_PATH ? Join(windows, L"Temp") : L"";
-  if (!MakeFolder(Parent(installed), folder, heldFolder) &&
-      !(SameVolume(windowsTemp, installed) && MakeFolder(windowsTemp, folder, heldFolder)))
+  if (!MakeFolder(Parent(installed), folder, heldFolder))
     return Refuse(arguments.Silent, L"No folder for the uninstaller could be made beside " + installed + L".");
 
   std::wstring source = Join(installed, Uninstaller), copy = Join(folder, Uninstaller);

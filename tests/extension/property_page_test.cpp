@@ -24,9 +24,11 @@ const TTexts NoTexts = {"", "", "", "", "", "", ""};
 // `path`, collect its pages, release the shell's reference. Returns the first
 // failure; *object is the object a page now holds.
 HRESULT AddExtensionPages(const std::wstring& path, TPageList& pages, TTolvane** object = nullptr) {
-  TDropDataObject selection({path});
+  // The object keeps the data object as long as its page lives.
+  TDropDataObject* selection = TDropDataObject::Shared({path});
   IShellExtInit* init = nullptr;
-  HRESULT result = CreateExtension(&selection, &init);
+  HRESULT result = CreateExtension(selection, &init);
+  selection->Release();
   if (result == S_OK)
     result = ObjectOf(init)->AddPages(KeepPage, reinterpret_cast<LPARAM>(&pages));
   if (result == S_OK && object)

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <utility>
+
 #include "allocation_failure.h"
 #include "class_factory.h"
 #include "extension_fixture.h"
@@ -36,6 +39,11 @@ public:
   explicit TInitialisedShell(TComObjectFactory& factory) : TShellReference(factory) {
     if (Init)
       InitializeResult = Init->Initialize(nullptr, &Selection, nullptr);
+  }
+  // The object holds the selection: it goes first.
+  ~TInitialisedShell() {
+    if (Init)
+      std::exchange(Init, nullptr)->Release();
   }
 
   HRESULT AddPages(LPFNADDPROPSHEETPAGE add = KeepPage) {
@@ -84,9 +92,9 @@ TEST_F(TolvaneTest, InitializeAcceptsExactlyOneFileWhoseExtensionIsDotWavInAnyCa
   };
   for (const TSelectionCase& c : cases) {
     SCOPED_TRACE(c.Name);
+    TDropDataObject selection(c.Paths);
     TShellReference shell(*Server.Factory);
     ASSERT_NE(shell.Init, nullptr);
-    TDropDataObject selection(c.Paths);
 
     EXPECT_EQ(shell.Init->Initialize(nullptr, &selection, nullptr), c.Result);
 
@@ -97,7 +105,8 @@ TEST_F(TolvaneTest, InitializeAcceptsExactlyOneFileWhoseExtensionIsDotWavInAnyCa
     EXPECT_EQ(selection.GetDataCalls, 1);
     EXPECT_EQ(selection.MediumReleases, 1);
     EXPECT_FALSE(selection.MediumOutstanding());
-    EXPECT_EQ(selection.References, 1) << "the data object is not kept";
+    // An accepted selection is kept: it tells the object's sheet from others.
+    EXPECT_EQ(selection.References, c.Result == S_OK ? 2 : 1);
   }
   EXPECT_TRUE(Boxes.Boxes().empty());
 }
@@ -290,6 +299,69 @@ TEST_F(TolvaneTest, ASecondPageOfTheSameObjectSharesItsReader) {
   DestroyPropertySheetPage(shell.Pages.Pages[0]);
   DestroyPropertySheetPage(shell.Pages.Pages[1]);
   EXPECT_EQ(shell.Object().ReferenceCount, 1);
+}
+
+// Another add-page function of the same kind, for a second sheet.
+BOOL CALLBACK KeepPageToo(HPROPSHEETPAGE page, LPARAM lParam) {
+  return KeepPage(page, lParam);
+}
+
+// A shell that lists the handler under two elements of a file's association
+// array asks a second object for pages of the same sheet: it adds none. Any
+// other sheet (another add-page argument or function, selection or thread,
+// or the same ones once the first sheet's page is gone) gets its page.
+TEST_F(TolvaneTest, ASecondObjectAddsNoPageToASheetThatHoldsTheFirstOnesOnly) {
+  struct TCase {
+    const char* Name;
+    bool OtherSheet, OtherFunction, OtherSelection, OtherThread, FirstPageGone, NoSelection;
+    UINT SecondPages;
+  };
+  const TCase cases[] = {
+      {"the same sheet", false, false, false, false, false, false, 0},
+      {"another sheet's argument", true, false, false, false, false, false, 1},
+      {"another add-page function", false, true, false, false, false, false, 1},
+      {"another selection", false, false, true, false, false, false, 1},
+      {"another thread", false, false, false, true, false, false, 1},
+      {"the first sheet closed", false, false, false, false, true, false, 1},
+      {"no selection given", false, false, false, false, false, true, 1},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TDropDataObject selection({L"C:\\Sounds\\song.wav"});
+    TDropDataObject other({L"C:\\Sounds\\song.wav"});
+    TPageList sheet;
+    TPageList otherSheet;
+    TShellReference first(*Server.Factory);
+    TShellReference second(*Server.Factory);
+    if (!c.NoSelection) {
+      ASSERT_EQ(first.Init->Initialize(nullptr, &selection, nullptr), S_OK);
+      ASSERT_EQ(second.Init->Initialize(nullptr, c.OtherSelection ? &other : &selection, nullptr),
+                S_OK);
+    }
+    ASSERT_EQ(first.PropSheetExt()->AddPages(KeepPage, reinterpret_cast<LPARAM>(&sheet)), S_OK);
+    if (c.FirstPageGone)
+      DestroyPropertySheetPage(sheet.Pages[--sheet.Count]);
+    TPageList& target = c.OtherSheet ? otherSheet : sheet;
+    const UINT before = target.Count;
+    HRESULT result = E_UNEXPECTED;
+    const auto addSecond = [&] {
+      result = second.PropSheetExt()->AddPages(c.OtherFunction ? KeepPageToo : KeepPage,
+                                               reinterpret_cast<LPARAM>(&target));
+    };
+    if (c.OtherThread)
+      std::thread(addSecond).join();
+    else
+      addSecond();
+
+    EXPECT_EQ(result, S_OK);
+    EXPECT_EQ(target.Count - before, c.SecondPages);
+    EXPECT_EQ(second.Object().ReferenceCount, LONG(1 + c.SecondPages));
+    EXPECT_EQ(second.Object().WavFile != nullptr, c.SecondPages == 1);
+    for (TPageList* list : {&sheet, &otherSheet})
+      while (list->Count > 0)
+        DestroyPropertySheetPage(list->Pages[--list->Count]);
+  }
+  EXPECT_TRUE(Boxes.Boxes().empty());
 }
 
 TEST_F(TolvaneTest, AddPagesOutOfMemoryShowsTheFailureInABoxAndGivesTheShellNoPage) {

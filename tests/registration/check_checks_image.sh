@@ -3,7 +3,8 @@
 # The release build of the installers' checks for ARCH (i686, x86_64 or
 # aarch64), as LLVM's objdump shows it: a DLL of that architecture named
 # TOLVANE_CHECKS.DLL that imports from system DLLs alone, nothing that shows
-# a window (setup may run where no one sees it), and exports by plain name
+# a window (setup may run where no one sees it: of shell32 only the call
+# that tells the shell associations changed), and exports by plain name
 # exactly what installer/checks/tolvane_checks.def lists.
 set -uo pipefail
 dll="$1"
@@ -14,8 +15,8 @@ image_dump "$dll" "$arch"
 
 imports="$(imports_of "$dump")"
 [ -n "$imports" ] || fail "no import table found"
-others="$(grep -vE '^(kernel32|advapi32|msi|ole32|msvcrt)\.dll ' <<<"$imports")"
-[ -z "$others" ] || fail "imports from other DLLs than kernel32, advapi32, msi, ole32 and msvcrt:
+others="$(grep -vE '^((kernel32|advapi32|msi|ole32|msvcrt)\.dll |shell32\.dll SHChangeNotify$)' <<<"$imports")"
+[ -z "$others" ] || fail "imports from other DLLs than kernel32, advapi32, msi, ole32, msvcrt and shell32's SHChangeNotify:
 $others"
 
 export_table="$(sed -n '/^Export Table:/,/^$/p' <<<"$dump")"

@@ -63,6 +63,10 @@ cleanup() {
 trap cleanup EXIT
 
 handler='HKCR\WAV.File\shellex\PropertySheetHandlers\Tolvane'
+# The handler keys every .wav file's association array keeps, whatever
+# program the user chose, with another program's handler beside ours.
+lasting=('HKCR\SystemFileAssociations\.wav\shellex\PropertySheetHandlers' 'HKCR\*\shellex\PropertySheetHandlers')
+other='{00000000-0000-0000-0000-000000000001}'
 
 step "fresh prefix"
 rm -rf "$work"
@@ -71,6 +75,9 @@ mkdir -p "$work" "${TMPDIR:-/tmp}"
 make_prefix
 wineserver -p
 expect_no_key 'HKCR\.wav'
+for key in "${lasting[@]}"; do
+  reg add "$key\\Other" /ve /d "$other" /f >/dev/null || fail "reg add $key\\Other failed"
+done
 
 step "regsvr32"
 install_dir="$WINEPREFIX/drive_c/Program Files/Tolvane"
@@ -93,7 +100,10 @@ expect 'HKCR\WAV.File\shellex' "" ""
 expect 'HKCR\WAV.File\shellex\PropertySheetHandlers' "" ""
 expect "$handler" "" "$clsid"
 expect "$approved" "$clsid" "Tolvane"
+for key in "${lasting[@]}"; do expect "$key\\Tolvane" "" "$clsid"; done
 
+# Wine's shell reads the handlers of the type .wav names and of "*": the
+# sheet has one Information page all the same (page_problems).
 step "the shell's Properties dialog"
 sample_dir="$WINEPREFIX/drive_c/Sound samples"
 "$root/scripts/sample-wav" "$sample_dir/Sample Song.wav" 2
@@ -160,6 +170,10 @@ expect 'HKCR\WAV.File\shellex' "" ""
 expect 'HKCR\WAV.File\shellex\PropertySheetHandlers' "" ""
 expect "$approved" "$clsid" "Tolvane"
 expect_key 'HKCR\CLSID'
+for key in "${lasting[@]}"; do
+  expect_no_key "$key\\Tolvane"
+  expect "$key\\Other" "" "$other"
+done
 
 [ "$status" = 0 ] && echo "end to end: all checks passed"
 exit "$status"

@@ -26,7 +26,7 @@ inline TRegistryTree GenericEntries(const std::string& modulePath, const std::st
 }
 
 // ".wav" naming the file type and the file type's handler hook.
-inline TRegistryTree ShellEntries(const std::string& fileType) {
+inline TRegistryTree TypeEntries(const std::string& fileType) {
   return {
       ".wav||1|" + fileType,
       fileType + "|",
@@ -36,11 +36,35 @@ inline TRegistryTree ShellEntries(const std::string& fileType) {
   };
 }
 
-// What unregistration keeps of the shell entries: all but the handler key.
+// The system's keys of every .wav file's association array that the hooks
+// go below, and the hooks with the keys made for them.
+inline TRegistryTree Anchors() {
+  return {"*|", "SystemFileAssociations|"};
+}
+inline TRegistryTree LastingHookEntries() {
+  return Sorted(Anchors(), TRegistryTree{
+                               "*\\shellex|",
+                               "*\\shellex\\PropertySheetHandlers|",
+                               "*\\shellex\\PropertySheetHandlers\\Tolvane||1|" + ClassIdText,
+                               "SystemFileAssociations\\.wav|",
+                               "SystemFileAssociations\\.wav\\shellex|",
+                               "SystemFileAssociations\\.wav\\shellex\\PropertySheetHandlers|",
+                               "SystemFileAssociations\\.wav\\shellex\\PropertySheetHandlers\\"
+                               "Tolvane||1|" +
+                                   ClassIdText,
+                           });
+}
+
+inline TRegistryTree ShellEntries(const std::string& fileType) {
+  return Sorted(TypeEntries(fileType), LastingHookEntries());
+}
+
+// What unregistration keeps of the shell entries: the type's but its
+// handler key, and the system's keys the hooks went below.
 inline TRegistryTree KeptShellEntries(const std::string& fileType) {
-  TRegistryTree kept = ShellEntries(fileType);
+  TRegistryTree kept = TypeEntries(fileType);
   kept.pop_back();
-  return kept;
+  return Sorted(kept, Anchors());
 }
 
 inline TRegistryTree ApprovalEntries() {

@@ -3,6 +3,7 @@
 // the failure paths and the message box.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "class_manager.h"
 #include "exceptions.h"
 #include "expected_entries.h"
+#include "identity.h"
 #include "message_box_capture.h"
 #include "registry_sandbox.h"
 #include "server.h"
@@ -155,7 +157,7 @@ TEST_P(WavWithFileType, HooksTheNamedTypeAndKeepsWhatItHoldsAndWavAsItIs) {
   const std::string type = GetParam().FileType;
   EXPECT_EQ(
       Classes(),
-      Sorted(Generic(), wav, TRegistryTree{
+      Sorted(Generic(), wav, LastingHookEntries(), TRegistryTree{
                             type + "||1|Wave Sound",
                             type + "\\shellex||1|",
                             type + "\\shellex\\PropertySheetHandlers||1|",
@@ -204,11 +206,12 @@ TEST_P(WavOfWrongType, FailsTheUnregistrationAfterRemovingTheGenericEntries) {
   Register();
   SetValue(HKEY_CLASSES_ROOT, ".wav", "", GetParam().Type, GetParam().Data);
   EXPECT_EQ(FailureOf([&] { Unregister(); }), "Invalid data type for ''");
-  TRegistryTree hook = ShellEntries("WAV.File");
+  // The lasting hooks go; the type's, which .wav no longer names, stays.
+  TRegistryTree hook = TypeEntries("WAV.File");
   hook.erase(hook.begin()); // ".wav" now holds the wrong type
   EXPECT_EQ(Classes(), Sorted(TRegistryTree{"CLSID|", ".wav||" + std::to_string(GetParam().Type) +
                                                           "|" + GetParam().Hex},
-                              hook));
+                              hook, Anchors()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -322,6 +325,26 @@ TEST_F(TolvaneFactoryRegistration, UnregisteringRemovesTheHookOfTheTypeWavNamesN
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "SoundRec\\shellex\\PropertySheetHandlers"));
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "WAV.File\\shellex\\PropertySheetHandlers\\Tolvane"),
             ClassIdText);
+}
+
+TEST_F(TolvaneFactoryRegistration, UnregisteringLeavesOtherProgramsHandlersBelowTheLastingHooks) {
+  const std::string others[] = {"*\\shellex\\PropertySheetHandlers\\Other",
+                                "SystemFileAssociations\\.wav\\shellex\\Other"};
+  for (const std::string& key : others)
+    SetString(HKEY_CLASSES_ROOT, key, "", "{00000000-0000-0000-0000-000000000001}");
+  const TRegistryTree before = Classes();
+  Register();
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "*\\shellex\\PropertySheetHandlers\\Tolvane"),
+            ClassIdText);
+  Unregister();
+  // Besides what was there: what unregistration keeps, the class folder and
+  // the type's keys.
+  TRegistryTree expected = before;
+  for (const std::string& line : Sorted(TRegistryTree{"CLSID|"}, KeptShellEntries("WAV.File")))
+    if (std::find(before.begin(), before.end(), line) == before.end())
+      expected.push_back(line);
+  EXPECT_EQ(Classes(), Sorted(expected));
+  EXPECT_EQ(ClassIdToText(CLSID_Tolvane), TOLVANE_CLASS_ID);
 }
 
 TEST_F(TolvaneFactoryRegistration, UnregisteringKeepsAHandlerKeyThatHasSubkeys) {

@@ -12,8 +12,12 @@
 #include <vector>
 
 #include "case_name.h"
+#include "class_id.h"
+#include "identity.h"
 #include "registration_checks.h"
 #include "registry_sandbox.h"
+#include "setup_record.h"
+#include "shell_registration.h"
 
 namespace {
 
@@ -194,6 +198,82 @@ INSTANTIATE_TEST_SUITE_P(
                              L" (registry view " + FirstView() + L").";
                     },
                     NoView}),
+    TCaseName());
+
+// The setup program's record: what registering created goes at the
+// uninstall, once unregistering has run, and nothing else does.
+struct TRecordCase {
+  const char* Name;
+  std::function<void()> Before;
+  // What other programs do while the page is installed.
+  std::function<void()> Meanwhile = [] {};
+  // What the uninstall leaves beside what was there before.
+  TRegistryTree Left = {};
+  // What an earlier setup left, which this one runs over.
+  std::function<void()> Earlier = [] {};
+};
+
+class SetupRecord : public ::testing::TestWithParam<TRecordCase> {
+protected:
+  TRegistrySandbox Sandbox;
+};
+
+const std::string Uninstall = CurrentVersionKey + "\\Uninstall";
+const std::string Entry = Uninstall + "\\Tolvane";
+const std::string Unknown = "{00000000-0000-0000-0000-000000000001}";
+
+TEST_P(SetupRecord, TheUninstallTakesBackWhatSetupCreatedAndNothingElse) {
+  CreateKey(HKEY_LOCAL_MACHINE, Uninstall);
+  GetParam().Before();
+  const TRegistryTree classes = ReadTree(HKEY_CLASSES_ROOT);
+  const TRegistryTree machine = ReadTree(HKEY_LOCAL_MACHINE);
+  GetParam().Earlier();
+  const DWORD platform = std::exchange(PlatformId, DWORD(VER_PLATFORM_WIN32_NT));
+
+  ASSERT_EQ(RecordRegistration(PlanRegistration()), ERROR_SUCCESS);
+  UpdateShellRegistration(CLSID_Tolvane, true);
+  GetParam().Meanwhile();
+  UpdateShellRegistration(CLSID_Tolvane, false);
+  RemoveRecorded();
+  PlatformId = platform;
+
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, Entry.c_str()), ERROR_SUCCESS);
+  EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT), Sorted(classes, GetParam().Left));
+  EXPECT_EQ(ReadTree(HKEY_LOCAL_MACHINE), machine);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, SetupRecord,
+    ::testing::Values(
+        TRecordCase{"AFreshSystem", [] {}},
+        TRecordCase{"AnotherProgramsTypeAndHandlers",
+                    [] {
+                      SetString(HKEY_CLASSES_ROOT, ".wav", "", "Sound.Recording");
+                      for (const char* key :
+                           {"Sound.Recording\\shellex\\PropertySheetHandlers\\Other",
+                            "*\\shellex\\PropertySheetHandlers\\Other",
+                            "SystemFileAssociations\\.wav\\shellex\\PropertySheetHandlers\\Other"})
+                        SetString(HKEY_CLASSES_ROOT, key, "", Unknown);
+                      SetString(HKEY_LOCAL_MACHINE, ExtensionsKey + "\\Approved", Unknown, "Other");
+                    }},
+        // Put back as it was: its type and its bytes.
+        TRecordCase{"ABlankValueOfAnotherType",
+                    [] { SetValue(HKEY_CLASSES_ROOT, ".wav", "", REG_BINARY, ""); }},
+        // .wav keeps leading to another program's entries in WAV.File.
+        TRecordCase{"AnotherProgramUsesTheTypeMeanwhile", [] {},
+                    [] { SetString(HKEY_CLASSES_ROOT, "WAV.File\\shell\\open\\command", "", "o.exe"); },
+                    {".wav||1|WAV.File", "WAV.File|", "WAV.File\\shell|",
+                     "WAV.File\\shell\\open|", "WAV.File\\shell\\open\\command||1|o.exe"}},
+        // What an earlier setup recorded in bits, when this one runs over it.
+        TRecordCase{"AnEarlierSetupsRecord", [] {}, [] {}, {}, [] {
+                      SetString(HKEY_CLASSES_ROOT, ".wav", "", "WAV.File");
+                      SetString(HKEY_CLASSES_ROOT, "WAV.File\\shellex", "", "");
+                      SetString(HKEY_CLASSES_ROOT, "WAV.File\\shellex\\PropertySheetHandlers", "", "");
+                      SetString(HKEY_LOCAL_MACHINE, ExtensionsKey + "\\Approved", TOLVANE_CLASS_ID, "Tolvane");
+                      SetValue(HKEY_LOCAL_MACHINE, Entry, "TolvaneCreated", REG_DWORD,
+                               std::string("\xFF\x1F\0\0", 4));
+                      SetString(HKEY_LOCAL_MACHINE, Entry, "TolvaneFileType", "WAV.File");
+                    }}),
     TCaseName());
 
 } // namespace

@@ -24,7 +24,10 @@ STDMETHODIMP_(ULONG) TDataObject::AddRef() {
   return InterlockedIncrement(&References);
 }
 STDMETHODIMP_(ULONG) TDataObject::Release() {
-  return InterlockedDecrement(&References);
+  const LONG left = InterlockedDecrement(&References);
+  if (left == 0 && FDeletedByRelease)
+    delete this;
+  return left;
 }
 
 STDMETHODIMP TDataObject::QueryGetData(FORMATETC* format) {
@@ -103,4 +106,10 @@ STDMETHODIMP TEmptyDataObject::GetData(FORMATETC* format, STGMEDIUM*) {
   ++GetDataCalls;
   LastFormat = *format;
   return Refusal;
+}
+
+TDropDataObject* TDropDataObject::Shared(std::vector<std::wstring> paths) {
+  auto* object = new TDropDataObject(std::move(paths));
+  object->FDeletedByRelease = true;
+  return object;
 }

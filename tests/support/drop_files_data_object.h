@@ -9,7 +9,9 @@
 #include <vector>
 
 // A data object as the shell passes it to Initialize. Counts what the
-// extension does with it; lives on the stack of its test.
+// extension does with it; lives on the stack of its test, which must keep
+// it for as long as an extension object it accepted lives (the object holds
+// a reference on it), or on the heap (Shared), gone with its last reference.
 class TDataObject : public IDataObject {
 public:
   virtual ~TDataObject() = default;
@@ -31,6 +33,9 @@ public:
   LONG References = 1;
   LONG GetDataCalls = 0;
   FORMATETC LastFormat{};
+
+protected:
+  bool FDeletedByRelease = false;
 };
 
 // Offers the selection as a CF_HDROP list of wide paths in an HGLOBAL, as the
@@ -39,6 +44,8 @@ class TDropDataObject : public TDataObject {
 public:
   explicit TDropDataObject(std::vector<std::wstring> paths);
   ~TDropDataObject() override;
+  // One on the heap, holding the caller's reference.
+  static TDropDataObject* Shared(std::vector<std::wstring> paths);
 
   STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
 

@@ -1,11 +1,22 @@
 // shell_properties FILE [--page TITLE] [--stay | --hold-until PATH] [--timeout SECONDS]
+//                  [--association-array]
 //
 // Opens the shell's Properties dialog of FILE through its context menu (verb
 // "properties"), selects the page TITLE ("Information"), prints what the
 // page's controls 1000..1006 show and closes the dialog: at once, once PATH
 // exists (--hold-until), or never (--stay: the user closes it).
 //
+// With --association-array it plays the Windows shell instead, which Wine's
+// is not: it builds the file's association array from the registry as
+// Windows documents it ("Application Registration"; the user's chosen ProgID
+// in FileExts\.EXT\UserChoice, else the type .EXT names; then
+// SystemFileAssociations\.EXT, SystemFileAssociations\<PerceivedType>, *,
+// AllFilesystemObjects), asks every property-sheet handler listed in every
+// element for its pages (Initialize, AddPages; one sheet, one data object)
+// after a "General" page of its own, and shows them in a modal sheet.
+//
 // Output, one item a line, fields separated by a tab:
+//   array  <element>...                       (--association-array)
 //   sheet  <caption>
 //   rect   <left> <top> <width> <height>      (screen pixels of the sheet)
 //   tabs   <title>...
@@ -36,6 +47,7 @@ struct TOptions {
   bool Stay = false;
   std::string HoldUntil;
   DWORD TimeoutMs = 30000;
+  bool AssociationArray = false;
 };
 
 struct TComRelease {
@@ -193,6 +205,8 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
       options.TimeoutMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10) * 1000);
     else if (arg == "--stay")
       options.Stay = true;
+    else if (arg == "--association-array")
+      options.AssociationArray = true;
     else if (options.File.empty() && arg.rfind("--", 0) != 0)
       options.File = arg;
     else
@@ -236,6 +250,149 @@ HRESULT InvokeProperties(const std::string& file) {
   return hr;
 }
 
+// The registry text of a value; empty where it is missing.
+std::string RegText(HKEY root, const std::string& key, const char* name) {
+  char text[512] = "";
+  DWORD size = sizeof text - 1;
+  if (RegGetValueA(root, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                   nullptr, text, &size) != ERROR_SUCCESS)
+    return std::string();
+  return text;
+}
+
+std::vector<std::string> AssociationArray(const std::string& extension) {
+  std::vector<std::string> array;
+  std::string progId =
+      RegText(HKEY_CURRENT_USER,
+              "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + extension +
+                  "\\UserChoice",
+              "ProgId");
+  if (progId.empty())
+    progId = RegText(HKEY_CLASSES_ROOT, extension, nullptr);
+  if (!progId.empty())
+    array.push_back(progId);
+  array.push_back("SystemFileAssociations\\" + extension);
+  const std::string perceived = RegText(HKEY_CLASSES_ROOT, extension, "PerceivedType");
+  if (!perceived.empty())
+    array.push_back("SystemFileAssociations\\" + perceived);
+  array.push_back("*");
+  array.push_back("AllFilesystemObjects");
+  return array;
+}
+
+BOOL CALLBACK AddArrayPage(HPROPSHEETPAGE page, LPARAM lParam) {
+  auto* header = reinterpret_cast<PROPSHEETHEADERA*>(lParam);
+  if (header->nPages >= 32)
+    return FALSE;
+  header->phpage[header->nPages++] = page;
+  return TRUE;
+}
+
+INT_PTR CALLBACK HostPageProc(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_INITDIALOG;
+}
+
+// A page of the host's own, as the shell's "General" page comes first.
+HPROPSHEETPAGE HostPage() {
+  static const struct {
+    DLGTEMPLATE Template;
+    WORD Menu, Class, Title;
+  } dialog = {{WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, 200, 100}, 0, 0, 0};
+  PROPSHEETPAGEA page = {};
+  page.dwSize = sizeof page;
+  page.dwFlags = PSP_DLGINDIRECT | PSP_USETITLE;
+  page.pResource = &dialog.Template;
+  page.pszTitle = "General";
+  page.pfnDlgProc = HostPageProc;
+  return CreatePropertySheetPageA(&page);
+}
+
+// Every handler listed under the element adds its pages, as the shell asks
+// them: created by class, initialised with the selection and the element's
+// key, asked once, released.
+void AddHandlerPages(const std::string& element, PCIDLIST_ABSOLUTE folder, IDataObject* selection,
+                     PROPSHEETHEADERA& header) {
+  HKEY elementKey = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, element.c_str(), 0, KEY_READ, &elementKey) != ERROR_SUCCESS)
+    return;
+  HKEY handlers = nullptr;
+  if (RegOpenKeyExA(elementKey, "shellex\\PropertySheetHandlers", 0, KEY_READ, &handlers) ==
+      ERROR_SUCCESS) {
+    char name[256];
+    for (DWORD index = 0; RegEnumKeyA(handlers, index, name, sizeof name) == ERROR_SUCCESS;
+         ++index) {
+      std::string classText = RegText(handlers, name, nullptr);
+      if (classText.empty())
+        classText = name;
+      wchar_t wide[64];
+      CLSID classId;
+      if (!MultiByteToWideChar(CP_ACP, 0, classText.c_str(), -1, wide, 64) ||
+          FAILED(CLSIDFromString(wide, &classId)))
+        continue;
+      IShellExtInit* rawInit = nullptr;
+      if (FAILED(CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
+                                  reinterpret_cast<void**>(&rawInit))))
+        continue;
+      TComPtr<IShellExtInit> init(rawInit);
+      IShellPropSheetExt* rawPages = nullptr;
+      if (SUCCEEDED(init->Initialize(folder, selection, elementKey)) &&
+          SUCCEEDED(init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&rawPages)))) {
+        TComPtr<IShellPropSheetExt> pages(rawPages);
+        pages->AddPages(AddArrayPage, reinterpret_cast<LPARAM>(&header));
+      }
+    }
+    RegCloseKey(handlers);
+  }
+  RegCloseKey(elementKey);
+}
+
+// The Properties dialog as a Windows shell builds it from the association
+// array; returns when the dialog closes.
+HRESULT ShowArrayProperties(const std::string& file) {
+  wchar_t path[MAX_PATH];
+  if (!MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, path, MAX_PATH))
+    return E_INVALIDARG;
+  PIDLIST_ABSOLUTE pidl = nullptr;
+  HRESULT hr = SHParseDisplayName(path, nullptr, &pidl, 0, nullptr);
+  if (FAILED(hr))
+    return hr;
+  IShellFolder* rawFolder = nullptr;
+  PCUITEMID_CHILD child = nullptr;
+  hr = SHBindToParent(pidl, IID_IShellFolder, reinterpret_cast<void**>(&rawFolder), &child);
+  TComPtr<IShellFolder> folder(rawFolder);
+  IDataObject* rawSelection = nullptr;
+  if (SUCCEEDED(hr))
+    hr = folder->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr,
+                               reinterpret_cast<void**>(&rawSelection));
+  TComPtr<IDataObject> selection(rawSelection);
+  if (SUCCEEDED(hr)) {
+    PIDLIST_ABSOLUTE parent = ILClone(pidl);
+    ILRemoveLastID(parent);
+    const std::string name = file.substr(file.find_last_of("\\/") + 1);
+    const size_t dot = name.rfind('.');
+    const std::vector<std::string> array =
+        AssociationArray(dot == std::string::npos ? std::string() : name.substr(dot));
+    std::string line = "array";
+    for (const std::string& element : array)
+      line += "\t" + element;
+    Print(line);
+    HPROPSHEETPAGE pages[32] = {};
+    PROPSHEETHEADERA header = {};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_PROPTITLE | PSH_NOAPPLYNOW;
+    header.pszCaption = name.c_str();
+    header.phpage = pages;
+    AddArrayPage(HostPage(), reinterpret_cast<LPARAM>(&header));
+    for (const std::string& element : array)
+      AddHandlerPages(element, parent, selection.get(), header);
+    if (PropertySheetA(&header) < 0)
+      hr = E_FAIL;
+    ILFree(parent);
+  }
+  CoTaskMemFree(pidl);
+  return hr;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -243,7 +400,7 @@ int main(int argc, char** argv) {
   TOptions options;
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr, "usage: shell_properties FILE [--page TITLE] [--stay | --hold-until "
-                         "PATH] [--timeout SECONDS]\n");
+                         "PATH] [--timeout SECONDS] [--association-array]\n");
     return 1;
   }
   if (FAILED(OleInitialize(nullptr))) {
@@ -253,7 +410,8 @@ int main(int argc, char** argv) {
   std::atomic<bool> invokeReturned{false};
   int status = 0;
   std::thread watcher([&] { status = Watch(options, invokeReturned); });
-  HRESULT hr = InvokeProperties(options.File);
+  HRESULT hr = options.AssociationArray ? ShowArrayProperties(options.File)
+                                        : InvokeProperties(options.File);
   invokeReturned = true;
   watcher.join();
   OleUninitialize();
