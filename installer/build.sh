@@ -75,16 +75,22 @@ toolchain="$("$root/scripts/toolchain" --print-dir i686)/bin/i686-w64-mingw32"
   "$work_dir/resources.o" -lshell32
 
 defines=(-DVERSION="$version" -DPUBLISHER="$publisher" -DCOPYRIGHT="$copyright"
-         -DX64_DLL="$x64" -DX86_DLL="$x86" "${extra[@]}")
+         -DX64_DLL="$x64" -DX86_DLL="$x86" -DMODULE_NAME="$(identity MODULE_NAME)"
+         -DCLSID="$(identity CLASS_ID)" -DPROGID="$(progid)"
+         -DCHECKS_DLL="$work_dir/TOLVANE_CHECKS.DLL" "${extra[@]}")
+# A copy, which is signed: the build tree's stays as it was built. Setup and
+# the uninstaller both pack it.
+cp "$checks" "$work_dir/TOLVANE_CHECKS.DLL"
+signing=0
+[ -n "${TOLVANE_SIGN_CERT:-}" ] && [ -n "${TOLVANE_SIGN_KEY:-}" ] && signing=1
+[ "$signing" = 0 ] || "$root/installer/sign.sh" "$work_dir/TOLVANE_CHECKS.DLL"
 makensis -V2 -NOCD -INPUTCHARSET UTF8 "${defines[@]}" -DOUTFILE="$work_dir/uninstall.bin" \
   "$root/installer/uninstall.nsi" >&2
-# A copy, which is signed: the build tree's stays as it was built.
-cp "$checks" "$work_dir/TOLVANE_CHECKS.DLL"
-if [ -n "${TOLVANE_SIGN_CERT:-}" ] && [ -n "${TOLVANE_SIGN_KEY:-}" ]; then
-  "$root/installer/sign.sh" "$work_dir/uninstall.exe" "$work_dir/uninstall.bin" "$work_dir/TOLVANE_CHECKS.DLL"
+if [ "$signing" = 1 ]; then
+  "$root/installer/sign.sh" "$work_dir/uninstall.exe" "$work_dir/uninstall.bin"
   defines+=(-DSIGN_COMMAND="\"$root/installer/sign.sh\" \"%1\"")
 fi
 mkdir -p "$(dirname "$out")"
 makensis -V2 -NOCD -INPUTCHARSET UTF8 "${defines[@]}" -DOUTFILE="$out" \
   -DUNINSTALL_LAUNCHER="$work_dir/uninstall.exe" -DUNINSTALL_PROGRAM="$work_dir/uninstall.bin" \
-  -DCHECKS_DLL="$work_dir/TOLVANE_CHECKS.DLL" "$root/installer/tolvane.nsi" >&2
+  "$root/installer/tolvane.nsi" >&2

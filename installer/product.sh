@@ -2,6 +2,10 @@
 # shipped; the product's names and numbers, each read from its one place.
 #   rc_value NAME        a string of the modules' version resource
 #                        (extension/tolvane.rc)
+#   identity NAME        the module's identity: MODULE_NAME, CLASS_ID,
+#                        CLASS_NAME, DESCRIPTION, HANDLER_NAME
+#                        (extension/identity.h, which the module compiles
+#                        in); progid, its ProgID
 #   upgrade_code         the upgrade code of every Windows Installer package
 #                        (installer/checks/package_identity.h, which the
 #                        checks DLL compiles in)
@@ -12,6 +16,13 @@ _product_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 rc_value() {
   sed -n "s/^[[:space:]]*VALUE \"$1\", \"\(.*\)\"[[:space:]]*\$/\1/p" "$_product_root/extension/tolvane.rc" | head -1
 }
+
+identity() {
+  sed -n "s/^#define TOLVANE_$1 \"\(.*\)\"\$/\1/p" "$_product_root/extension/identity.h"
+}
+
+# The module's base name, ".", the class name.
+progid() { echo "$(identity MODULE_NAME).$(identity CLASS_NAME)"; }
 
 upgrade_code() {
   sed -n 's/^#define TOLVANE_UPGRADE_CODE L"\(.*\)"$/\1/p' "$_product_root/installer/checks/package_identity.h"

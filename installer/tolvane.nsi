@@ -41,12 +41,12 @@
 !include Util.nsh
 !include MUI2.nsh
 
+!include checks.nsh
 !include elevated.nsh
 !include one_at_a_time.nsh
 !include pending.nsh
 !include record.nsh
 !include module.nsh
-!include checks.nsh
 !include uninstaller.nsh
 !include entry.nsh
 
@@ -120,8 +120,10 @@ Section "Install"
       !insertmacro Fail $R0
     ${EndIf}
   !endif
-  ${ModuleFileType} $R0 $R1
-  ${RecordBefore} $R0 $R1
+  ${RecordBefore} $R0
+  ${If} $R0 != ""
+    !insertmacro Fail $R0
+  ${EndIf}
 
   StrCpy $R0 ""
   ${ForEachModule} InstallModule $R0

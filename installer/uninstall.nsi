@@ -6,7 +6,8 @@
 ; (installer/include/record.nsh).
 ;
 ; makensis with the defines of tolvane.nsi but UNINSTALL_LAUNCHER and
-; UNINSTALL_PROGRAM (installer/build.sh runs it).
+; UNINSTALL_PROGRAM (installer/build.sh runs it): CHECKS_DLL is the x86
+; TOLVANE_CHECKS.DLL, which removes what setup recorded (record.nsh).
 ;
 ; A program of the installer kind, not NSIS's uninstaller kind: that one,
 ; started without _?=, copies itself into %TEMP% and runs the copy before any
@@ -27,6 +28,7 @@
 ; The includes hold setup's functions too, which the uninstaller leaves out
 ; (makensis tells so at the end).
 !pragma warning disable 6010
+!include checks.nsh
 !include elevated.nsh
 !include one_at_a_time.nsh
 !include pending.nsh

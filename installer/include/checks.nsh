@@ -9,15 +9,14 @@
 ;                           a sentence saying why it cannot: the registry
 ;                           states in which registering the module fails, or
 ;                           the page can never show.
-;   ${ModuleFileType} TYPE SETS  TYPE = the file type the module hooks; SETS
-;                           = 1 where registration sets .wav's default value
-;                           to it, else 0 (record.nsh).
+;   ${CallChecks} EXPORT RESULT TEXT  any other export (record.nsh).
 ;
 ; Call them only once ${CheckSystem} (elevated.nsh) has made $PLUGINSDIR in
-; Program Files, where no user can change a file, and holds the mutex: the
-; DLL is unpacked there at the first call. Each call loads it by its full
-; path (what it imports comes from the system folder) and unloads it, so
-; that the folder can go when setup ends.
+; Program Files, where no user can change a file: the DLL is unpacked there
+; at the first call (which takes the lock of one installation at a time,
+; one_at_a_time.nsh). Each call loads it by its full path (what it imports
+; comes from the system folder) and unloads it, so that the folder can go
+; when setup ends.
 ;
 ; Needs LogicLib.nsh and the define CHECKS_DLL (its x86 build).
 
@@ -29,11 +28,15 @@
 
 Var ChecksUnpacked
 
-; _CallChecks: takes the name of an export, calls it with a buffer of
+; _CallChecks: takes the name of an export and, below it, what it takes
+; after its text buffer ("" or ", i N"); calls it with a buffer of
 ; NSIS_MAX_STRLEN characters, and leaves its result (-1 when the DLL or the
 ; export cannot be had) and, on top, its text.
 Function _CallChecks
   Exch $0 ; the export, then its text
+  Exch
+  Exch $3 ; the other arguments
+  Exch
   Push $1 ; the module
   Push $2 ; the export, then the result
   ${If} $ChecksUnpacked != 1
@@ -48,7 +51,7 @@ Function _CallChecks
     System::Call 'kernel32::GetProcAddress(p r1, m r0) p .r2'
   ${EndIf}
   ${If} $2 P<> 0
-    System::Call '::$2(w .r0, i ${NSIS_MAX_STRLEN}) i .r2'
+    System::Call '::$2(w .r0, i ${NSIS_MAX_STRLEN}$3) i .r2'
   ${Else}
     StrCpy $0 ""
     StrCpy $2 -1
@@ -58,63 +61,40 @@ Function _CallChecks
   ${EndIf}
   StrCpy $1 $2
   Pop $2
-  Exch $1
-  Exch
-  Exch $0
+  Exch $1 ; the result below, the module's register back
+  Exch 2
+  Pop $3
+  Exch $0 ; the text on top
 FunctionEnd
+
+; CallChecks EXPORT RESULT TEXT: calls the export; RESULT = what it returns
+; (-1 when the DLL or the export cannot be had), TEXT = its text.
+!define CallChecks "!insertmacro CallChecks"
+!macro CallChecks EXPORT RESULT TEXT
+  Push ""
+  Push ${EXPORT}
+  Call _CallChecks
+  Pop ${TEXT}
+  Pop ${RESULT}
+!macroend
 
 !define InstalledPackage "!insertmacro InstalledPackage"
 !macro InstalledPackage OUT
-  Push InstalledPackage
-  Call _CallChecks
-  ; The text; the result goes.
-  Pop ${OUT}
-  Exch ${OUT}
-  Pop ${OUT}
-!macroend
-
-Function CheckRegistry
   Push $0
-  Push $1
-  Push CheckRegistration
-  Call _CallChecks
+  ${CallChecks} InstalledPackage $0 ${OUT}
   Pop $0
-  Pop $1
-  ${If} $1 = -1
-    StrCpy $0 "Setup cannot run its checks (${CHECKS_FILE})."
-  ${ElseIf} $1 = 0
-    StrCpy $0 ""
-  ${EndIf}
-  Pop $1
-  Exch $0
-FunctionEnd
+!macroend
 
 !define CheckRegistry "!insertmacro CheckRegistry"
 !macro CheckRegistry OUT
-  Call CheckRegistry
-  Pop ${OUT}
-!macroend
-
-Function ModuleFileType
   Push $0
-  Push $1
-  Push ModuleFileType
-  Call _CallChecks
-  Pop $0
-  Pop $1
-  ${If} $1 <> 1
-    StrCpy $1 0
+  ${CallChecks} CheckRegistration $0 ${OUT}
+  ${If} $0 = -1
+    StrCpy ${OUT} "Setup cannot run its checks (${CHECKS_FILE})."
+  ${ElseIf} $0 = 0
+    StrCpy ${OUT} ""
   ${EndIf}
-  Exch $1
-  Exch
-  Exch $0
-FunctionEnd
-
-!define ModuleFileType "!insertmacro ModuleFileType"
-!macro ModuleFileType TYPE SETS
-  Call ModuleFileType
-  Pop ${TYPE}
-  Pop ${SETS}
+  Pop $0
 !macroend
 
 !endif

@@ -9,7 +9,7 @@
 ;                             ${RequireLauncherFolder}): plug-ins from Program
 ;                             Files, Windows Vista or later, an administrator,
 ;                             one setup or uninstall at a time (with the
-;                             mutex, what killed ones left goes); else it
+;                             lock, what killed ones left goes); else it
 ;                             tells so and quits (1150, 740, 2).
 ;   ${PluginsInProgramFiles} OUT  before any plug-in: NSIS's plug-ins are
 ;                             unpacked into a new folder of Program Files,
@@ -17,7 +17,8 @@
 ;                             OUT = 1, or 0 when that folder cannot be made
 ;                             (no administrator could make it), and then no
 ;                             plug-in may be called.
-;   ${RemoveLeftovers}        once the mutex is held: the plug-in folders and
+;   ${RemoveLeftovers}        once the lock is held: the plug-in folders,
+;                             the names reserved for them (nstXXXX.tmp) and
 ;                             uninstall.exe's folders (LAUNCHER_FOLDER-N.tmp)
 ;                             in either Program Files that a killed setup,
 ;                             uninstaller or uninstall.exe left go, at once
@@ -194,6 +195,16 @@
   Push $3
   !insertmacro _RemoveLeftoversIn $PROGRAMFILES32 ${PLUGINS_FOLDER}
   !insertmacro _RemoveLeftoversIn $PROGRAMFILES32 ${LAUNCHER_FOLDER}
+  ; The names a killed setup or uninstaller reserved for its plug-in folder
+  ; (_PluginsInProgramFiles): a waiting one has given its own back already.
+  FindFirst $3 $0 "$PROGRAMFILES\nst*.tmp"
+  ${DoWhile} $0 != ""
+    ${IfNot} ${FileExists} "$PROGRAMFILES\$0\*.*"
+      Delete "$PROGRAMFILES\$0"
+    ${EndIf}
+    FindNext $3 $0
+  ${Loop}
+  FindClose $3
   ${If} $PROGRAMFILES64 != $PROGRAMFILES32
     !insertmacro _RemoveLeftoversIn $PROGRAMFILES64 ${PLUGINS_FOLDER}
     !insertmacro _RemoveLeftoversIn $PROGRAMFILES64 ${LAUNCHER_FOLDER}

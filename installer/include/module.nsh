@@ -33,8 +33,8 @@
 ;   ${UnregisterModules}         setup's roll-back and uninstaller: regsvr32 /u
 ;                                of each module registered; where that fails,
 ;                                the module's class key goes without it, and
-;                                so do the ProgID and our handler of the file
-;                                type $FileType (record.nsh).
+;                                so does the ProgID (our handler keys go with
+;                                the record, record.nsh).
 ;   ${RemoveModule} ARCH         uninstaller: deletes the module, the old
 ;                                ones moved aside and its folder, each at the
 ;                                restart while in use.
@@ -235,7 +235,7 @@ ${ForEachModule} _ModuleVars ""
   ${EndIf}
 !macroend
 
-; Where regsvr32 fails, the handler goes without it.
+; Where regsvr32 fails, the ProgID goes without it.
 !define UnregisterModules "!insertmacro CallArtificialFunction _UnregisterModules"
 !macro _UnregisterModules
   Push $R0
@@ -243,12 +243,7 @@ ${ForEachModule} _ModuleVars ""
   StrCpy $R1 0
   ${ForEachModule} _ModuleUnregister "$R0 $R1"
   ${If} $R1 <> 0
-  ${AndIf} $FileType != ""
     DeleteRegKey HKCR "${PROGID}"
-    ReadRegStr $R0 HKCR "$FileType\shellex\PropertySheetHandlers\${PRODUCT}" ""
-    ${If} $R0 == "${CLSID}"
-      DeleteRegKey HKCR "$FileType\shellex\PropertySheetHandlers\${PRODUCT}"
-    ${EndIf}
   ${EndIf}
   ClearErrors
   Pop $R1

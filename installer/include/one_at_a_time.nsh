@@ -1,24 +1,25 @@
 ; one_at_a_time.nsh: setup and the uninstaller run one at a time on a
-; machine.
+; machine, and not beside an installation of a Windows Installer package of
+; Tolvane, which takes the same lock.
 ;
 ;   ${OneAtATime}   in .onInit of setup and of the uninstaller (CheckSystem,
 ;                   elevated.nsh), before anything is read or changed: waits
-;                   up to ONE_AT_A_TIME_MS (60 s) for the machine-wide mutex
-;                   ONE_AT_A_TIME_MUTEX and holds it until the program ends;
-;                   past that wait it tells so and quits with error level 2,
-;                   having changed nothing. Holding it, a program may remove
-;                   what killed ones left (elevated.nsh).
+;                   up to ONE_AT_A_TIME_MS (60 s) for the machine-wide lock
+;                   Global\Tolvane.Setup and holds it until the program
+;                   ends; past that wait, or at once where the lock was made
+;                   by someone else (another owner, or other access than
+;                   SYSTEM's and Administrators'), it tells so and quits with
+;                   error level 2, having changed nothing. Holding it, a
+;                   program may remove what killed ones left (elevated.nsh).
 ;
-; Needs LogicLib.nsh and the define PRODUCT. The mutex is owned by the
-; thread of .onInit, which lives as long as the program; the system releases
-; it when the program ends, also when it is killed.
+; Needs LogicLib.nsh, checks.nsh (TOLVANE_CHECKS.DLL makes and checks the
+; lock) and the define PRODUCT. The lock is owned by the thread of .onInit,
+; which lives as long as the program; the system releases it when the
+; program ends, also when it is killed.
 
 !ifndef ONE_AT_A_TIME_NSH
 !define ONE_AT_A_TIME_NSH
 
-!ifndef ONE_AT_A_TIME_MUTEX
-  !define ONE_AT_A_TIME_MUTEX "Global\${PRODUCT}.Setup"
-!endif
 !ifndef ONE_AT_A_TIME_MS
   !define ONE_AT_A_TIME_MS 60000
 !endif
@@ -27,15 +28,17 @@
 !macro OneAtATime
   Push $0
   Push $1
-  System::Call 'kernel32::CreateMutexW(p 0, i 0, w "${ONE_AT_A_TIME_MUTEX}") p .r0'
-  StrCpy $1 -1
-  ${If} $0 P<> 0
-    System::Call 'kernel32::WaitForSingleObject(p r0, i ${ONE_AT_A_TIME_MS}) i .r1'
-  ${EndIf}
-  ; WAIT_OBJECT_0, or WAIT_ABANDONED when the holder ended without letting go.
-  ${If} $1 <> 0
-  ${AndIf} $1 <> 0x80
+  Push ", i ${ONE_AT_A_TIME_MS}"
+  Push HoldSetupLock
+  Call _CallChecks
+  Pop $1 ; the text
+  Pop $0 ; 1 held, 0 busy, 2 someone else's
+  ${If} $0 = 2
+    MessageBox MB_ICONSTOP "$1" /SD IDOK
+  ${ElseIf} $0 <> 1
     MessageBox MB_ICONSTOP "Another setup or uninstall of ${PRODUCT} is running. Try again when it has finished." /SD IDOK
+  ${EndIf}
+  ${If} $0 <> 1
     SetErrorLevel 2
     Quit
   ${EndIf}

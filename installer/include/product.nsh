@@ -3,8 +3,10 @@
 ; build (installer/build.sh) and the names of the product and its entries.
 ;
 ; Needs the defines VERSION, PUBLISHER, COPYRIGHT, X64_DLL, X86_DLL (the
-; modules, whose version module.nsh checks) and OUTFILE; ARM64_DLL where
-; the build packs the ARM64 module.
+; modules, whose version module.nsh checks), OUTFILE, and the module's
+; identity MODULE_NAME, CLSID and PROGID (installer/build.sh reads them
+; where the module's sources define them); ARM64_DLL where the build packs
+; the ARM64 module.
 
 !ifndef PRODUCT_NSH
 !define PRODUCT_NSH
@@ -27,20 +29,18 @@ ManifestSupportedOS all
 !insertmacro RequireDefine X64_DLL
 !insertmacro RequireDefine X86_DLL
 !insertmacro RequireDefine OUTFILE
+!insertmacro RequireDefine MODULE_NAME
+!insertmacro RequireDefine CLSID
+!insertmacro RequireDefine PROGID
 
 !ifdef TEST_ARM64_BRANCH
   !define /ifndef ARM64_DLL "${X64_DLL}"
 !endif
 
 !define PRODUCT "Tolvane"
-!define MODULE "PELLMORE.DLL"
+!define MODULE "${MODULE_NAME}.DLL"
 !define UNINSTALLER "uninstall.exe"
-!define CLSID "{241173B6-ABDF-4D59-8A15-476F7A327675}"
-!define PROGID "PELLMORE.TTolvane"
-!define DEFAULT_FILE_TYPE "WAV.File"
 !define ARP_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
-!define EXTENSIONS_KEY "Software\Microsoft\Windows\CurrentVersion\Shell Extensions"
-!define APPROVED_KEY "${EXTENSIONS_KEY}\Approved"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"

@@ -13,7 +13,7 @@
 ;                            any plug-in: it runs only with no parameter or
 ;                            /S and from a folder uninstall.exe makes, in
 ;                            the 64-bit Program Files (the parent of
-;                            $INSTDIR) or in the Windows folder's Temp;
+;                            $INSTDIR), where no user can make one;
 ;                            otherwise it tells so and quits with error
 ;                            level 2, having done nothing.
 ;   ${SetUninstallerAside}   uninstaller, before $INSTDIR goes: deletes the
@@ -53,7 +53,6 @@
     ${GetParent} $EXEDIR $1
     ${GetFileName} $EXEDIR $0
     ${If} $1 == $PROGRAMFILES64
-    ${OrIf} $1 == "$WINDIR\Temp"
       StrLen $1 "${LAUNCHER_FOLDER}-"
       StrCpy $1 $0 $1
       StrCpy $0 $0 "" -4

@@ -13,10 +13,13 @@ source "$root/installer/product.sh"
 usage() { echo "usage: installer/package/build.sh x86|x64|arm64 NATIVE_DLL X86_DLL CHECKS_DLL PACKAGE.msi" >&2; exit 2; }
 [ $# = 5 ] || usage
 arch="$1" native="$2" x86="$3" checks="$4" out="$(realpath -m "$5")"
+# The Windows Installer a package needs: 4.0 (Windows Vista's, the module's
+# floor) where the architecture allows, 5.0 for ARM64 (Windows 10 and later).
+installer_version=400
 case "$arch" in
   x86) template="Intel;1033" ;;
   x64) template="x64;1033" ;;
-  arm64) template="Arm64;1033" ;;
+  arm64) template="Arm64;1033" installer_version=500 ;;
   *) usage ;;
 esac
 
@@ -43,15 +46,12 @@ upgrade_code="$(upgrade_code)"
 
 # guid TEXT: a GUID named by TEXT (a name-based one of SHA-256). Components
 # keep theirs across versions (named by architecture and component); the
-# product and package codes are named by everything that goes in, so the
-# same inputs give the same package and any other content another product.
+# product and package codes are named by everything that goes in (below).
 guid() {
   local h
   h="$(printf '%s' "$1" | sha256sum | tr a-f A-F)"
   echo "{${h:0:8}-${h:8:4}-5${h:13:3}-8${h:17:3}-${h:20:12}}"
 }
-inputs="$(cat "${BASH_SOURCE[0]}" "$root/installer/package/tolvane.wxs" "${modules[@]}" "$checks" | sha256sum)"
-inputs="$arch $version ${inputs%% *}"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -67,17 +67,31 @@ fi
 # template set below.
 wixl_arch=x64
 [ "$arch" = x86 ] && wixl_arch=x86
+# The registry rows, from the module's own tables (a program of the build
+# machine, built from the module's portable sources).
+c++ -std=c++17 -Wall -Wextra -Werror -I "$root/comserver" -I "$root/extension" \
+  -o "$work/registry_rows" "$root/installer/package/registry_rows.cpp" \
+  "$root/comserver/class_entries.cpp" "$root/extension/shell_entries.cpp"
+"$work/registry_rows" "$work"
+# Everything that goes into the package, as it goes in (the checks DLL
+# signed or not), and the tools that put it together: the same inputs give
+# the same package, any other content another product.
+packed=("$work/native.dll" "$work/checks.dll")
+[ "$arch" = x86 ] || packed+=("$work/x86.dll")
+inputs="$(cat "${BASH_SOURCE[0]}" "$root/installer/package/tolvane.wxs" "$work"/*.wxi "${packed[@]}" |
+  sha256sum)"
+tools="$(dpkg-query -W -f='${Package} ${Version}\n' wixl msitools gcab 2>/dev/null | LC_ALL=C sort)"
+inputs="$arch $version ${inputs%% *} $(printf '%s' "$tools" | sha256sum | cut -c1-64)"
 # wixl takes the files by names relative to the folder it runs in.
 cd "$work"
-wixl -a "$wixl_arch" -D Arch="$arch" -D Version="$version" -D MsiVersion="$msi_version" \
+wixl -a "$wixl_arch" -I "$work" -D Arch="$arch" -D Version="$version" -D MsiVersion="$msi_version" \
+  -D ModuleFile="$(identity MODULE_NAME).DLL" \
   -D Publisher="$publisher" -D UpgradeCode="$upgrade_code" \
   -D ProductCode="$(guid "product $inputs")" \
   -D ModuleGuid="$(guid "component $arch Module")" -D SharedGuid="$(guid "component $arch Shared")" \
   -D WavDefaultGuid="$(guid "component $arch WavDefault")" \
   -D WavDefaultRecordGuid="$(guid "component $arch WavDefaultRecord")" \
-  -D Module32Guid="$(guid "component $arch Module32")" \
-  -D ApprovalGuid="$(guid "component $arch Approval")" \
-  -D Approval32Guid="$(guid "component $arch Approval32")" \
+  -D Module32Guid="$(guid "component $arch Module32")" -D InstallerVersion="$installer_version" \
   -D NativeDll=native.dll -D X86Dll=x86.dll -D ChecksDll=checks.dll \
   -o wixl.msi "$root/installer/package/tolvane.wxs"
 
@@ -96,29 +110,25 @@ msiinfo extract ../wixl.msi tolvane.cab >tolvane.cab
   printf '1\t1252\n2\tInstallation Database\n3\tTolvane %s\n4\t%s\n5\tInstaller\n' "$version" "$publisher"
   printf '6\tThe Information page of .wav files in their Properties\n7\t%s\n' "$template"
   printf '9\t%s\n' "$(guid "package $inputs")"
-  printf '12\t2000/01/01 00:00:00\n13\t2000/01/01 00:00:00\n14\t500\n15\t2\n18\tTolvane\n19\t2\n'
+  printf '12\t2000/01/01 00:00:00\n13\t2000/01/01 00:00:00\n14\t%s\n15\t2\n18\tTolvane\n19\t2\n' \
+    "$installer_version"
 } >_SummaryInformation.idt
 
 # msidbComponentAttributesRegistryKeyPath (4) | Permanent (16), and 64-bit
 # (256) in the 64-bit packages.
 permanent_attributes=20
 [ "$arch" = x86 ] || permanent_attributes=276
-# What wixl cannot write: the inclusive maximum of the upgrade, a rollback
-# custom action, the refusals (error custom actions, type 19, whose
-# text the log and a shown installation give, ending it with 1603), the
-# components' conditions and the permanent one, and the modules' versions
-# (a versioned file has no hash).
+# What wixl cannot write: the inclusive maximum of the upgrade, the
+# rollback custom actions, the refusals (error custom actions, type 19,
+# whose text the log and a shown installation give, ending it with 1603),
+# the components' conditions and the permanent one, and the modules'
+# versions (a versioned file has no hash).
 queries=(
-  "INSERT INTO CustomAction (Action, Type, Target) VALUES ('Refuse', 19, '[TOLVANE_REFUSAL]')"
+  "INSERT INTO CustomAction (Action, Type, Target) VALUES ('Refuse', 19, '[TolvaneRefusal]')"
+  "INSERT INTO CustomAction (Action, Type, Target) VALUES ('RefuseBusy', 19, '[TolvaneBusy]')"
   "INSERT INTO CustomAction (Action, Type, Target) VALUES ('RefuseDowngrade', 19, 'A later version of Tolvane is installed. This package does not replace it with an earlier one: remove that version first.')"
-  "UPDATE CustomAction SET Type = 1 WHERE Action = 'PlanPackage'"
-  # A DLL from the Binary table (1), its result ignored (64), in the rollback
-  # script (1280), with the installer's rights (2048).
-  "UPDATE CustomAction SET Type = 3393 WHERE Action = 'RestoreWavDefault'"
-  "UPDATE Component SET Condition = 'TOLVANE_WAV_DEFAULT' WHERE Component = 'WavDefault'"
-  "UPDATE Component SET Condition = 'TOLVANE_WAV_DEFAULT' WHERE Component = 'WavDefaultRecord'"
-  "UPDATE Component SET Condition = 'TOLVANE_APPROVAL' WHERE Component = 'Approval'"
-  "UPDATE Component SET Condition = 'TOLVANE_APPROVAL32' WHERE Component = 'Approval32'"
+  "UPDATE Component SET Condition = 'TolvaneWavDefault' WHERE Component = 'WavDefault'"
+  "UPDATE Component SET Condition = 'TolvaneWavRecord' WHERE Component = 'WavDefaultRecord'"
   "UPDATE Component SET Attributes = $permanent_attributes WHERE Component = 'WavDefault'"
   # Every earlier version and this one (a rebuild with other bytes is
   # another product): VersionMinInclusive | VersionMaxInclusive.
@@ -129,9 +139,24 @@ queries=(
 for sequence in InstallUISequence InstallExecuteSequence; do
   queries+=(
     "INSERT INTO $sequence (Action, Condition, Sequence) VALUES ('RefuseDowngrade', 'TOLVANE_LATER AND NOT Installed', 30)"
-    "INSERT INTO $sequence (Action, Condition, Sequence) VALUES ('Refuse', 'TOLVANE_REFUSAL AND NOT Installed', 31)"
+    "INSERT INTO $sequence (Action, Condition, Sequence) VALUES ('Refuse', 'TolvaneRefusal AND NOT Installed', 31)"
   )
 done
+# The lock is taken by the execute sequence alone, and refuses every
+# installation, repair and uninstall while another one holds it.
+queries+=("INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('RefuseBusy', 'TolvaneBusy', 32)")
+# wixl writes rollback actions as immediate ones: a DLL from the Binary
+# table (1), its result ignored (64), in the rollback script (1280), with
+# the installer's rights (2048).
+for action in UndoApprovals RestoreMachineEntries; do
+  queries+=("UPDATE CustomAction SET Type = 3393 WHERE Action = '$action'")
+done
+# wixl marks every action as run with the installer's rights (2048), which
+# means nothing but for deferred ones: the immediate actions run as the
+# installing user, the data of the deferred ones is a property (51).
+queries+=("UPDATE CustomAction SET Type = 1 WHERE Type = 2049"
+          "UPDATE CustomAction SET Type = 65 WHERE Type = 2113"
+          "UPDATE CustomAction SET Type = 51 WHERE Type = 2099")
 for file in Module Module32; do
   queries+=(
     "UPDATE File SET Version = '$version', Language = '1033' WHERE File = '$file'"

@@ -1,7 +1,11 @@
-/* hold UNTIL [--mutex NAME] [--deny VIEW KEY] [--acl VIEW KEY SDDL]...
+/* hold UNTIL [--mutex NAME | --foreign-mutex NAME | --event NAME] [--deny VIEW KEY]
+ *      [--acl VIEW KEY SDDL]...
  *
  * Holds what an installer test needs held until the file UNTIL exists: a
- * named mutex (as a running setup holds it), and registry keys (HKCR\... or
+ * named mutex, as a running setup makes and holds it (its access list for
+ * SYSTEM and Administrators) or as another program might (--foreign-mutex,
+ * default security); a named event as a package's installation makes it
+ * (the same access list); and registry keys (HKCR\... or
  * HKLM\..., in registry view VIEW, 32 or 64) with another access list:
  * --deny lets everyone read them and no one write them, as on a locked-down
  * system; --acl gives the access list SDDL (a "D:" string). Prints "ready"
@@ -118,14 +122,26 @@ static int restore(void) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: hold UNTIL [--mutex NAME] [--deny VIEW KEY] [--acl VIEW KEY SDDL]...\n");
+    fprintf(stderr, "usage: hold UNTIL [--mutex NAME | --foreign-mutex NAME | --event NAME] "
+                    "[--deny VIEW KEY] [--acl VIEW KEY SDDL]...\n");
     return 2;
   }
   int ok = 1;
+  /* The access list of the installations' locks. */
+  SECURITY_ATTRIBUTES setup = {sizeof setup, NULL, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          "D:P(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1, &setup.lpSecurityDescriptor, NULL))
+    return 1;
   for (int i = 2; i < argc && ok; ++i) {
-    if (strcmp(argv[i], "--mutex") == 0 && i + 1 < argc) {
+    int foreign = strcmp(argv[i], "--foreign-mutex") == 0;
+    if (strcmp(argv[i], "--event") == 0 && i + 1 < argc) {
+      if (!CreateEventA(&setup, TRUE, FALSE, argv[++i])) {
+        fprintf(stderr, "hold: cannot make the event %s\n", argv[i]);
+        ok = 0;
+      }
+    } else if ((foreign || strcmp(argv[i], "--mutex") == 0) && i + 1 < argc) {
       /* A program that has just ended may not have let go of it yet. */
-      HANDLE mutex = CreateMutexA(NULL, FALSE, argv[++i]);
+      HANDLE mutex = CreateMutexA(foreign ? NULL : &setup, FALSE, argv[++i]);
       DWORD wait = mutex ? WaitForSingleObject(mutex, 10000) : WAIT_FAILED;
       if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
         fprintf(stderr, "hold: cannot take the mutex %s\n", argv[i]);

@@ -48,10 +48,6 @@ arp='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tolvane'
 dir64='C:\Program Files\Tolvane'
 dir32='C:\Program Files (x86)\Tolvane'
 mutex='Global\Tolvane.Setup'
-# What a first setup in a fresh prefix records as created: .wav's key and
-# default value, WAV.File with its shellex keys and their default values,
-# the approval in both views (whose keys Wine has).
-created_fresh=0x187f
 
 # What the modules' version resource says, read from the module itself.
 resource_string() { strings -el "$x64_dll" | sed -n "/^$1\$/{n;p;q}"; }
@@ -76,8 +72,10 @@ temp_is() {
   reg_add 'HKCU\Environment' /v TMP /d "$1"
 }
 
-# The page, as in the registration end-to-end test.
+# The page, as in the registration end-to-end test; a file beside it that
+# has none.
 sample='C:\Sound samples\Sample Song.wav'
+notes='C:\Sound samples\notes.txt'
 
 # check_page SHELL BITS: a new program's Properties dialog shows the page.
 check_page() {
@@ -88,6 +86,31 @@ check_page() {
   [ -z "$problems" ] || fail "$2-bit shell: $problems"
 }
 check_pages() { check_page "$shell64" 64; check_page "$shell32" 32; }
+
+# check_association_array: a shell that builds the file's association array
+# as Windows documents it (shell_properties --association-array, 64-bit)
+# shows one Information page: with no program chosen by the user, with the
+# user's choice of another program's type (no handler there) and of the type
+# .wav names; and none for a file that is not .wav.
+check_association_array() {
+  local choice type output problems userchoice='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.wav\UserChoice'
+  type="$(value 64 'HKCR\.wav' | sed -n 's/^REG_SZ\t//p')"
+  reg_add 'HKCR\Other.Player\shell\open\command' /ve /d 'player.exe "%1"'
+  for choice in "" Other.Player "$type"; do
+    output="$work/array-$name-${choice:-none}.txt"
+    [ -z "$choice" ] || reg_add "$userchoice" /v ProgId /d "$choice"
+    timeout 60 wine "$shell64" "$sample" --association-array --timeout 30 >"$output" 2>&1 ||
+      fail "association array, user's choice '${choice:-none}': shell_properties failed"
+    problems="$(page_problems "$output" 'Sample Song.wav')"
+    [ -z "$problems" ] || fail "association array ($(grep '^array' "$output")): $problems"
+  done
+  timeout 30 wine reg delete 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts' /f >/dev/null 2>&1
+  timeout 30 wine reg delete 'HKCR\Other.Player' /f >/dev/null 2>&1
+  output="$work/array-$name-text.txt"
+  timeout 60 wine "$shell64" "$notes" --association-array --timeout 30 >"$output" 2>&1
+  grep -qx "$(printf 'tabs\tGeneral')" "$output" ||
+    fail "association array of a text file: the tabs are not General alone: $(grep '^tabs' "$output")"
+}
 
 # check_no_page SHELL BITS: before setup the dialog has Wine's tab alone.
 check_no_page() {
@@ -238,6 +261,7 @@ new_prefix() {
   rm -rf "$WINEPREFIX"
   cp -a "$work/template" "$WINEPREFIX"
   "$root/scripts/sample-wav" "$WINEPREFIX/drive_c/Sound samples/Sample Song.wav" 2
+  echo "not a sound" >"$WINEPREFIX/drive_c/Sound samples/notes.txt"
   wineserver -p
 }
 
@@ -326,6 +350,12 @@ check_uninstalled() {
     expect_no_value "$view" "$approved" "$clsid"
   done
   expect_no_key 64 'HKCR\PELLMORE.TTolvane'
+}
+
+# expect_recorded: the entry's key holds setup's record of what it created.
+expect_recorded() {
+  [[ "$(value 64 "$arp" TolvaneRecord)" == REG_MULTI_SZ$'\t'?* ]] ||
+    fail "the entry's key holds no record of what setup created"
 }
 
 # install [SETUP]: setup /S (by default DIST_DIR's), timed; it must exit 0

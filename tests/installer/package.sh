@@ -12,12 +12,19 @@
 #             were deleted: both back, the page again. A package of the same
 #             version with other bytes upgrades it (one product left, the
 #             page). /x: 0, the registry of both views and the files as
-#             before but Wine's own bookkeeping (wine_keys), no page.
+#             before but Wine's own bookkeeping (wine_keys), no page. A
+#             shell that builds the association array as Windows does shows
+#             one page, whatever program the user chose for .wav.
 #   existing  .wav names Sound.Recording, which has another program's page
 #             handler: the handler goes below it, .wav and that handler stay
-#             as they were through install and /x.
+#             as they were through install, repair and /x, each given on
+#             the command line what only the package decides (its folders,
+#             .wav's value as if the package had set it, an upgrade).
+#   blank     .wav's value is an empty text: the package names WAV.File
+#             there, /x puts the empty text back.
 #   takeover  after the install another program makes .wav name its own
-#             type: /x leaves .wav and that type, and removes WAV.File.
+#             type: a repair leaves it; /x leaves .wav and that type, and
+#             removes WAV.File.
 #   upgrade   the previous version's package (the modules with an earlier
 #             version), then this one while a 64-bit program holds the
 #             page: 3010, one product; after the restart this version's
@@ -42,9 +49,9 @@ record='HKLM\Software\Tolvane\Package'
 # product_code PACKAGE
 product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
 
-# installs PACKAGE NAME: msiexec /i PACKAGE exits 0.
+# installs PACKAGE NAME [PROPERTY=VALUE...]: msiexec /i PACKAGE exits 0.
 installs() {
-  msiexec "$2" /i "$(winepath -w "$1")"
+  msiexec "$2" /i "$(winepath -w "$1")" "${@:3}"
   [ "$code" = 0 ] || fail "$2: msiexec /i exits with '$code', expected 0"
 }
 
@@ -57,11 +64,19 @@ refuses() {
   [ -z "${4:-}" ] || logged "$2" "$4"
 }
 
-# removes PACKAGE NAME: msiexec /x PACKAGE's product exits 0.
+# removes PACKAGE NAME [PROPERTY=VALUE...]: msiexec /x PACKAGE's product
+# exits 0.
 removes() {
-  msiexec "$2" /x "$(product_code "$1")"
+  msiexec "$2" /x "$(product_code "$1")" "${@:3}"
   [ "$code" = 0 ] || fail "$2: msiexec /x exits with '$code', expected 0"
 }
+
+# What only the package decides, given on the command line: its folders in
+# one every user may write, and .wav's value as if the package had set it.
+steering=('INSTALLDIR=C:\users\Public\Tolvane64\' 'INSTALLDIR32=C:\users\Public\Tolvane32\'
+          TOLVANE_WAV_DEFAULT=1 TOLVANE_WAV_KEY=created TOLVANE_TYPE_KEY=created TolvaneWavDefault=1
+          TolvaneWavRecord=1 TolvaneWavRecordText=Sound.Recording
+          UPGRADINGPRODUCTCODE='{00000000-0000-0000-0000-000000000002}')
 
 # check_package_installed TYPE [X64_DLL X86_DLL]: modules, class, handler,
 # approval and record; .wav names TYPE; the page in both shells.
@@ -117,6 +132,7 @@ snapshot "$work/$name-before"
 installs "$package" "$name-install"
 check_package_installed WAV.File
 expect 64 "$record" WavDefault "WAV.File|created|created"
+check_association_array
 
 step "$name: repair (REINSTALL=ALL) after the 64-bit module and the handler went"
 rm -f "$WINEPREFIX/drive_c/Program Files/Tolvane/PELLMORE.DLL"
@@ -141,16 +157,31 @@ done_with_prefix
 
 # -- .wav names another program's type ----------------------------------------
 new_prefix existing
-step "$name: .wav names Sound.Recording, which has another program's page"
+step "$name: .wav names Sound.Recording, which has another program's page; what the package decides given on the command line changes nothing"
 reg_add 'HKCR\.wav' /ve /d Sound.Recording
+reg_add 'HKCR\.wav' /v 'Content Type' /d audio/wav
 reg_add 'HKCR\Sound.Recording\shellex\PropertySheetHandlers\Other' /ve /d '{00000000-0000-0000-0000-000000000001}'
 snapshot "$work/$name-before"
-installs "$package" "$name-install"
+installs "$package" "$name-install" "${steering[@]}"
 check_package_installed Sound.Recording
 expect 64 'HKCR\Sound.Recording\shellex\PropertySheetHandlers\Other' "" '{00000000-0000-0000-0000-000000000001}'
 expect_no_value 64 "$record" WavDefault
-removes "$package" "$name-remove"
+msiexec "$name-repair" /i "$(winepath -w "$package")" REINSTALL=ALL REINSTALLMODE=amus "${steering[@]}"
+[ "$code" = 0 ] || fail "repair: msiexec exits with '$code', expected 0"
+expect_no_value 64 "$record" WavDefault
+removes "$package" "$name-remove" "${steering[@]}"
 check_uninstalled
+unchanged_but_installer_keys "after msiexec /x"
+done_with_prefix
+
+# -- .wav's value names no type ----------------------------------------------
+new_prefix blank
+step "$name: .wav's default value is an empty text: the package sets it, and /x puts it back"
+reg_add 'HKCR\.wav' /ve
+snapshot "$work/$name-before"
+installs "$package" "$name-install"
+check_package_installed WAV.File
+removes "$package" "$name-remove"
 unchanged_but_installer_keys "after msiexec /x"
 done_with_prefix
 
@@ -162,6 +193,10 @@ installs "$package" "$name-install"
 check_package_installed WAV.File
 reg_add 'HKCR\.wav' /ve /d Other.Sound
 reg_add 'HKCR\Other.Sound\shell\open\command' /ve /d 'other.exe "%1"'
+step "$name: a repair leaves .wav to Other.Sound"
+msiexec "$name-repair" /i "$(winepath -w "$package")" REINSTALL=ALL REINSTALLMODE=amus
+[ "$code" = 0 ] || fail "repair: msiexec exits with '$code', expected 0"
+expect 64 'HKCR\.wav' "" Other.Sound
 step "$name: msiexec /x leaves .wav and Other.Sound"
 removes "$package" "$name-remove"
 check_uninstalled

@@ -5,7 +5,9 @@
 # trees of the release presets are reused), then osslsigncode verify finds a
 # valid signature by that certificate on each module, the setup program and
 # the three Windows Installer packages, and none on the unsigned modules they
-# were made from.
+# were made from; each signed package is another product than the unsigned
+# one of the release in dist/ (its content differs: its custom actions are
+# signed).
 set -uo pipefail
 if [ $# -ne 1 ] || [ -z "$1" ]; then
   echo "usage: signing.sh WORK_DIR" >&2
@@ -48,6 +50,13 @@ for file in x64/PELLMORE.DLL x86/PELLMORE.DLL arm64/PELLMORE.DLL "$setup" \
   else
     fail "no valid signature by '$subject' on $file"
   fi
+done
+
+for arch in x86 x64 arm64; do
+  code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
+  package="${setup%-setup.exe}-$arch.msi"
+  [ "$(code "$work/dist/$package")" != "$(code "$root/dist/$package")" ] ||
+    fail "the signed and the unsigned $package have one product code"
 done
 
 # The same check says no to what carries no signature.

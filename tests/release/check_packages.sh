@@ -1,23 +1,27 @@
 #!/usr/bin/env bash
 # check_packages.sh DIST
 # The Windows Installer packages of a release, read with msiinfo, for each
-# architecture (x86, x64, arm64):
-#   summary     its platform (Template), installer version 500, compressed,
-#               the fixed times of a reproducible build
+# architecture (x86, x64, arm64): what Windows Installer and an
+# administrator notice.
+#   summary     its platform (Template), the Windows Installer it needs (4.0,
+#               Vista's, for x86 and x64; 5.0 for ARM64), compressed, the
+#               fixed times of a reproducible build
 #   product     ProductVersion from the modules' version (the last two fields
 #               share the third), the upgrade code of every package, no
 #               Restart Manager shutdown and no restart of its own
-#   components  attributes and conditions: the 64-bit ones in the 64-bit
-#               packages, the approval of each view only where the module
-#               would write it, the permanent .wav value and its record only
-#               where the package writes it, the 32-bit module in the 64-bit
-#               ones
+#   components  the 64-bit ones in the 64-bit packages, the permanent .wav
+#               value and its record only where the package decides so, the
+#               32-bit module in the 64-bit ones
 #   files       each module with its version (so that a later one replaces
 #               it) and no hash, and the same bytes as the release's module
-#   sequence    the custom actions and their places: the plan and the
-#               refusals before costing, the old product removed before
-#               anything is installed, .wav's value after the registry rows
-#               (and back in a rollback)
+#   sequence    the order Windows Installer runs things in: the plan, the
+#               lock and the refusals before costing, the folders checked
+#               after it, the earlier version removed inside this
+#               installation's transaction, .wav's value and the approvals
+#               taken back after the rows went (on every uninstall) and
+#               written after them, each rollback before its action, the
+#               deferred actions as the installer service, the shell told
+#               at the end
 #   rebuilt     built again from the same inputs: the same bytes
 set -uo pipefail
 if [ $# -ne 1 ]; then
@@ -56,7 +60,9 @@ for arch in x86 x64 arm64; do
   esac
 
   summary="$(msiinfo suminfo "$package")"
-  for line in "Template: $template" "Version: 500 (1f4)" "Source: 2 (2)" \
+  installer="400 (190)"
+  [ "$arch" = arm64 ] && installer="500 (1f4)"
+  for line in "Template: $template" "Version: $installer" "Source: 2 (2)" \
               "Created: Sat Jan  1 00:00:00 2000" "Last saved: Sat Jan  1 00:00:00 2000"; do
     grep -qxF "$line" <<<"$summary" || fail "$arch summary: no '$line' in
 $summary"
@@ -70,11 +76,10 @@ $summary"
 
   components="$(rows "$package" Component | cut -f1,4,5)"
   want="Module$tab$bits$tab
-Approval$tab$((bits + 4))${tab}TOLVANE_APPROVAL
 Shared$tab$((bits + 4))$tab
-WavDefault$tab$((bits + 20))${tab}TOLVANE_WAV_DEFAULT
-WavDefaultRecord$tab$((bits + 4))${tab}TOLVANE_WAV_DEFAULT"
-  [ "$arch" = x86 ] || want+=$'\n'"Module32${tab}0$tab"$'\n'"Approval32${tab}4${tab}TOLVANE_APPROVAL32"
+WavDefault$tab$((bits + 20))${tab}TolvaneWavDefault
+WavDefaultRecord$tab$((bits + 4))${tab}TolvaneWavRecord"
+  [ "$arch" = x86 ] || want+=$'\n'"Module32${tab}0$tab"
   same "$arch components" "$components" "$(LC_ALL=C sort <<<"$want")"
 
   files="$(rows "$package" File | cut -f1,5,6)"
@@ -89,33 +94,43 @@ WavDefaultRecord$tab$((bits + 4))${tab}TOLVANE_WAV_DEFAULT"
   [ "$arch" = x86 ] || cmp -s "$work/$arch/Module32" "$dist/x86/PELLMORE.DLL" ||
     fail "$arch: its 32-bit module is not x86/PELLMORE.DLL"
 
-  same "$arch custom actions" "$(rows "$package" CustomAction | cut -f1,2,4)" \
-"PlanPackage${tab}1${tab}PlanPackage
-Refuse${tab}19$tab[TOLVANE_REFUSAL]
-RefuseDowngrade${tab}19${tab}A later version of Tolvane is installed. This package does not replace it with an earlier one: remove that version first.
-RemoveWavDefault${tab}3073${tab}RemoveWavDefault
-RemoveWavDefaultData${tab}2099$tab[TOLVANE_RECORDED_WAV_DEFAULT]
-RestoreWavDefault${tab}3393${tab}RestoreWavDefault
-RestoreWavDefaultData${tab}2099$tab[TOLVANE_RECORDED_WAV_DEFAULT]"
-  sequence="$(rows "$package" InstallExecuteSequence | awk -F'\t' '{ print $3 "\t" $1 "\t" $2 }' | sort -n)"
-  want="25${tab}FindRelatedProducts$tab
-29${tab}PlanPackage$tab
-30${tab}RefuseDowngrade${tab}TOLVANE_LATER AND NOT Installed
-31${tab}Refuse${tab}TOLVANE_REFUSAL AND NOT Installed"
-  [ "$arch" = x86 ] && want+=$'\n'"100${tab}LaunchConditions$tab"
-  want+="
-1000${tab}CostFinalize$tab
-1400${tab}InstallValidate$tab
-1401${tab}RemoveExistingProducts$tab
-1500${tab}InstallInitialize$tab
-2600${tab}RemoveRegistryValues$tab
-2601${tab}RemoveWavDefaultData${tab}REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND TOLVANE_RECORDED_WAV_DEFAULT
-2602${tab}RestoreWavDefaultData${tab}REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND TOLVANE_RECORDED_WAV_DEFAULT
-2603${tab}RestoreWavDefault${tab}REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND TOLVANE_RECORDED_WAV_DEFAULT
-2604${tab}RemoveWavDefault${tab}REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND TOLVANE_RECORDED_WAV_DEFAULT
-4000${tab}InstallFiles$tab
-5000${tab}WriteRegistryValues$tab"
-  same "$arch execute sequence" "$(grep -E $'\t(FindRelatedProducts|PlanPackage|Refuse|RefuseDowngrade|LaunchConditions|CostFinalize|InstallValidate|RemoveExistingProducts|InstallInitialize|RemoveRegistryValues|RemoveWavDefault|RemoveWavDefaultData|RestoreWavDefault|RestoreWavDefaultData|InstallFiles|WriteRegistryValues)\t' <<<"$sequence")" "$want"
+  # The actions in the order they run, with their conditions and how: "x"
+  # immediate, "d" deferred and "r" rollback, as the installer service.
+  declare -A kind=()
+  while IFS="$tab" read -r action type _; do
+    if ((type & 256)); then kind[$action]=r; elif ((type & 1024)); then kind[$action]=d; else kind[$action]=x; fi
+    ((type & (256 | 1024))) && ! ((type & 2048)) && kind[$action]+="-as-user"
+  done < <(rows "$package" CustomAction)
+  order="$(rows "$package" InstallExecuteSequence | sort -t"$tab" -k3,3n |
+    awk -F'\t' '{ print $1 "\t" ($2 == "" ? "-" : $2) }' | while IFS="$tab" read -r action condition; do
+    [ "$condition" = - ] && condition=""
+    [[ "$action" =~ ^(PlanPackage|LockPackage|Refuse.*|CostInitialize|CostFinalize|CheckFolders|InstallValidate|InstallInitialize|RemoveExistingProducts|ProcessComponents|RemoveRegistryValues|TakeBack.*|Restore.*|WriteRegistryValues|.*Approvals.*|InstallFinalize|NotifyAssociations)$ ]] &&
+      echo "$action${kind[$action]:+ ${kind[$action]}}${condition:+ [$condition]}"
+  done)"
+  same "$arch execute sequence" "$order" "PlanPackage x
+LockPackage x [NOT Installed]
+RefuseDowngrade x [TOLVANE_LATER AND NOT Installed]
+Refuse x [TolvaneRefusal AND NOT Installed]
+RefuseBusy x [TolvaneBusy]
+CostInitialize
+CostFinalize
+CheckFolders x
+InstallValidate
+InstallInitialize
+RemoveExistingProducts
+ProcessComponents
+RemoveRegistryValues
+TakeBackData x [REMOVE=\"ALL\"]
+RestoreData x [REMOVE=\"ALL\"]
+RestoreMachineEntries r [REMOVE=\"ALL\"]
+TakeBackMachineEntries d [REMOVE=\"ALL\"]
+WriteRegistryValues
+WriteApprovalsData x [NOT REMOVE=\"ALL\"]
+UndoApprovalsData x [NOT REMOVE=\"ALL\"]
+UndoApprovals r [NOT REMOVE=\"ALL\"]
+WriteApprovals d [NOT REMOVE=\"ALL\"]
+InstallFinalize
+NotifyAssociations x"
 
   msiinfo extract "$package" Binary.Checks >"$work/$arch/checks.dll"
   "$root/installer/package/build.sh" "$arch" "$dist/$native/PELLMORE.DLL" "$dist/x86/PELLMORE.DLL" \
