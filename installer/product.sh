@@ -11,6 +11,10 @@
 #                        checks DLL compiles in)
 #   msi_version VERSION  the product version Windows Installer compares,
 #                        of a four-field VERSION; fails on a field over 255
+#   setup_entry_key      the key name of the setup program's Programs and
+#                        Features entry (installer/include/product.nsh)
+#   readme_summary       the README's opening paragraph, as one line of
+#                        plain text
 _product_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 rc_value() {
@@ -38,4 +42,20 @@ msi_version() {
     [ "$field" -le 255 ] || { echo "version $1 has a field over 255" >&2; return 1; }
   done
   echo "$major.$minor.$((build * 256 + revision))"
+}
+
+# ARP_KEY's last part, ${PRODUCT} put in: winget matches an installed
+# program to its manifest by this name.
+setup_entry_key() {
+  local nsh="$_product_root/installer/include/product.nsh" key product
+  key="$(sed -n 's/^!define ARP_KEY ".*\\\(.*\)"$/\1/p' "$nsh")"
+  product="$(sed -n 's/^!define PRODUCT "\(.*\)"$/\1/p' "$nsh")"
+  echo "${key//'${PRODUCT}'/$product}"
+}
+
+# The lines between the title and the first blank line, without Markdown's
+# code and emphasis marks.
+readme_summary() {
+  awk '/^#/ { next } seen && /^$/ { exit } /./ { seen = 1; printf "%s%s", sep, $0; sep = " " }' \
+    "$_product_root/README.md" | sed 's/[`*]//g'
 }
