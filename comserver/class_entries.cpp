@@ -43,7 +43,9 @@ std::vector<std::string> DeletionOrder(const std::vector<TClassesEntry>& entries
   for (const TClassesEntry& entry : entries)
     if (std::find(keys.begin(), keys.end(), entry.Key) == keys.end())
       keys.push_back(entry.Key);
-  const auto depth = [](const std::string& key) { return std::count(key.begin(), key.end(), '\\'); };
+  const auto depth = [](const std::string& key) {
+    return std::count(key.begin(), key.end(), '\\');
+  };
   // Stable: keys of one depth keep the order in which they were written.
   std::stable_sort(keys.begin(), keys.end(),
                    [&](const std::string& a, const std::string& b) { return depth(a) > depth(b); });

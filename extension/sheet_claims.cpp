@@ -54,8 +54,8 @@ bool ClaimSheet(const TSheetKey& key, const void* owner) {
 
 void DropSheetClaim(const void* owner) noexcept {
   TExclusiveLock lock;
-  const auto claim = std::find_if(Claims.begin(), Claims.end(),
-                                  [&](const TClaim& c) { return c.Owner == owner; });
+  const auto claim =
+      std::find_if(Claims.begin(), Claims.end(), [&](const TClaim& c) { return c.Owner == owner; });
   if (claim != Claims.end())
     Claims.erase(claim);
 }

@@ -212,8 +212,8 @@ TPackagePlan Plan(MSIHANDLE install) {
     recordedBefore = NoValue; // packages before the copy deleted the value
   const std::wstring approvals = RecordedApprovals();
   plan.Record = approvals + L"|" +
-                (recordedWav.FileType.empty() ? std::wstring() : recordedBefore + L"|" +
-                                                                     RecordText(recordedWav));
+                (recordedWav.FileType.empty() ? std::wstring()
+                                              : recordedBefore + L"|" + RecordText(recordedWav));
   for (const TRegistryView& view : PackageViews())
     plan.ApprovalViews += (plan.ApprovalViews.empty() ? L"" : L" ") + std::wstring(view.Name);
   plan.ApprovalRequired = ApprovalEnforced();
@@ -231,8 +231,8 @@ TPackagePlan Plan(MSIHANDLE install) {
     // it set (a repair after another program took .wav over leaves it).
     plan.FileType = recordedType;
     plan.RecordsWavDefault = !recordedWav.FileType.empty();
-    plan.WritesWavDefault = plan.RecordsWavDefault &&
-                            (registration.SetsWavDefault || wavNow == recordedWav.FileType);
+    plan.WritesWavDefault =
+        plan.RecordsWavDefault && (registration.SetsWavDefault || wavNow == recordedWav.FileType);
     plan.Wav = recordedWav;
     plan.WavBefore = recordedBefore;
     return plan;
@@ -280,7 +280,8 @@ extern "C" UINT __stdcall PlanPackage(MSIHANDLE install) noexcept {
     SetProperty(install, L"TolvaneWavBefore", plan.RecordsWavDefault ? plan.WavBefore : L"");
     SetProperty(install, L"TolvaneRecord", plan.Record);
     SetProperty(install, L"TolvaneApprovalData",
-                plan.ApprovalViews + L"|" + (plan.ApprovalRequired ? L"1" : L"") + L"|" + approvals);
+                plan.ApprovalViews + L"|" + (plan.ApprovalRequired ? L"1" : L"") + L"|" +
+                    approvals);
     return ERROR_SUCCESS;
   } catch (...) {
     return ERROR_INSTALL_FAILURE;
@@ -392,7 +393,8 @@ bool WriteApproval(const TRegistryView& view) {
 }
 
 void DeleteApproval(const TRegistryView& view) {
-  const TKey key = OpenKey(HKEY_LOCAL_MACHINE, ApprovedPath(), KEY_READ | KEY_SET_VALUE | view.Flag);
+  const TKey key =
+      OpenKey(HKEY_LOCAL_MACHINE, ApprovedPath(), KEY_READ | KEY_SET_VALUE | view.Flag);
   if (key && ReadText(key.get(), ClassId) == ApprovedData)
     RegDeleteValueW(key.get(), ClassId.c_str());
 }

@@ -25,7 +25,8 @@ bool ValueExists(HKEY key, const std::wstring& name) {
 std::optional<std::wstring> ReadText(HKEY key, const std::wstring& name) {
   DWORD type = 0;
   DWORD size = 0;
-  if (!key || RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+  if (!key ||
+      RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
       (type != REG_SZ && type != REG_EXPAND_SZ))
     return std::nullopt;
   std::vector<wchar_t> text(size / sizeof(wchar_t) + 1);
@@ -46,8 +47,7 @@ void CopyValue(HKEY from, const std::wstring& fromName, HKEY to, const std::wstr
     return;
   }
   std::vector<BYTE> data(size + 1);
-  if (RegQueryValueExW(from, fromName.c_str(), nullptr, &type, data.data(), &size) ==
-      ERROR_SUCCESS)
+  if (RegQueryValueExW(from, fromName.c_str(), nullptr, &type, data.data(), &size) == ERROR_SUCCESS)
     RegSetValueExW(to, toName.c_str(), 0, type, data.data(), size);
 }
 

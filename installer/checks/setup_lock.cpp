@@ -23,15 +23,21 @@ bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
   return CreateWellKnownSid(type, nullptr, buffer, &size) && EqualSid(sid, buffer);
 }
 
-bool IsThisUser(PSID sid) {
+// The process's user, or the owner its token gives what it makes (the
+// user, Administrators where elevated; a group under Wine).
+bool IsOwnTokens(PSID sid) {
   HANDLE rawToken = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
     return false;
   const TKernelHandle token(rawToken);
   BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   DWORD size = sizeof buffer;
-  return GetTokenInformation(token.get(), TokenUser, buffer, size, &size) &&
-         EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  if (GetTokenInformation(token.get(), TokenUser, buffer, size, &size) &&
+      EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid))
+    return true;
+  size = sizeof buffer;
+  return GetTokenInformation(token.get(), TokenOwner, buffer, size, &size) &&
+         EqualSid(sid, reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner);
 }
 
 bool IsTrusted(PSID sid) {
@@ -51,7 +57,7 @@ bool IsOurs(HANDLE object) {
                       &dacl, nullptr, &rawDescriptor) != ERROR_SUCCESS)
     return false;
   const TLocalMemory descriptor(rawDescriptor);
-  if (!owner || !dacl || !(IsTrusted(owner) || IsThisUser(owner)))
+  if (!owner || !dacl || !(IsTrusted(owner) || IsOwnTokens(owner)))
     return false;
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
     void* ace = nullptr;
@@ -82,7 +88,9 @@ template <class Make> TKernelHandle MakeOurs(Make make, bool& existed) {
 
 TKernelHandle SetupLock(bool& existed) {
   return MakeOurs(
-      [](SECURITY_ATTRIBUTES* attributes) { return CreateMutexW(attributes, FALSE, SetupLockName); },
+      [](SECURITY_ATTRIBUTES* attributes) {
+        return CreateMutexW(attributes, FALSE, SetupLockName);
+      },
       existed);
 }
 

@@ -9,8 +9,8 @@
 #include "registry_access.h"
 #include "shell_entries.h"
 
-const wchar_t* const SetupEntryKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-                                     TOLVANE_HANDLER_NAME;
+const wchar_t* const SetupEntryKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" TOLVANE_HANDLER_NAME;
 
 namespace {
 
@@ -193,7 +193,8 @@ std::vector<TRecordItem> LegacyItems(HKEY entry) {
     if (bits & approval.Approval)
       AddOnce(items, ValueItem(approval.View, MachineRoot, approved, ClassId));
   }
-  if (const std::optional<std::wstring> first = ReadText(entry, LegacyFileType); first && !first->empty())
+  if (const std::optional<std::wstring> first = ReadText(entry, LegacyFileType);
+      first && !first->empty())
     AddLegacyType(items, *first, bits);
   for (DWORD index = 0;; ++index) {
     wchar_t name[16384];
@@ -352,9 +353,9 @@ std::vector<TRecordItem> PlannedCreations(const TRegistrationPlan& plan) {
 
 LONG RecordRegistration(const TRegistrationPlan& plan) {
   TKey entry;
-  LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, SetupEntryKey, 0, nullptr,
-                                REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE | FirstView().Flag,
-                                nullptr, entry.put(), nullptr);
+  LONG result =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, SetupEntryKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_READ | KEY_WRITE | FirstView().Flag, nullptr, entry.put(), nullptr);
   if (result != ERROR_SUCCESS) {
     entry.release();
     return result;
@@ -366,8 +367,8 @@ LONG RecordRegistration(const TRegistrationPlan& plan) {
     AddOnce(items, item);
   // The value as it is, before the line that says it is to be put back.
   if (plan.SetsWavDefault && !wavRecorded)
-    CopyValue(OpenKey(HKEY_CLASSES_ROOT, L".wav", KEY_READ).get(),
-              std::wstring(), entry.get(), WavBeforeValue);
+    CopyValue(OpenKey(HKEY_CLASSES_ROOT, L".wav", KEY_READ).get(), std::wstring(), entry.get(),
+              WavBeforeValue);
   result = WriteItems(entry.get(), items);
   if (result == ERROR_SUCCESS)
     DeleteLegacy(entry.get());

@@ -37,11 +37,20 @@ std::string Escaped(const std::string& text) {
   std::string escaped;
   for (char c : text) {
     switch (c) {
-    case '&': escaped += "&amp;"; break;
-    case '<': escaped += "&lt;"; break;
-    case '>': escaped += "&gt;"; break;
-    case '"': escaped += "&quot;"; break;
-    default: escaped += c;
+    case '&':
+      escaped += "&amp;";
+      break;
+    case '<':
+      escaped += "&lt;";
+      break;
+    case '>':
+      escaped += "&gt;";
+      break;
+    case '"':
+      escaped += "&quot;";
+      break;
+    default:
+      escaped += c;
     }
   }
   return escaped;

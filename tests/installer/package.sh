@@ -16,7 +16,8 @@
 #             shell that builds the association array as Windows does shows
 #             one page, whatever program the user chose for .wav.
 #   existing  .wav names Sound.Recording, which has another program's page
-#             handler: the handler goes below it, .wav and that handler stay
+#             handler, as have SystemFileAssociations\.wav and *: the
+#             handlers go below them, .wav and those handlers stay
 #             as they were through install, repair and /x, each given on
 #             the command line what only the package decides (its folders,
 #             .wav's value as if the package had set it, an upgrade).
@@ -160,7 +161,9 @@ new_prefix existing
 step "$name: .wav names Sound.Recording, which has another program's page; what the package decides given on the command line changes nothing"
 reg_add 'HKCR\.wav' /ve /d Sound.Recording
 reg_add 'HKCR\.wav' /v 'Content Type' /d audio/wav
-reg_add 'HKCR\Sound.Recording\shellex\PropertySheetHandlers\Other' /ve /d '{00000000-0000-0000-0000-000000000001}'
+for key in 'HKCR\Sound.Recording' 'HKCR\SystemFileAssociations\.wav' 'HKCR\*'; do
+  reg_add "$key\\shellex\\PropertySheetHandlers\\Other" /ve /d '{00000000-0000-0000-0000-000000000001}'
+done
 snapshot "$work/$name-before"
 installs "$package" "$name-install" "${steering[@]}"
 check_package_installed Sound.Recording

@@ -17,6 +17,7 @@
 #   direct      the uninstaller, uninstall.bin, started with /S in
 #               Program Files\Tolvane (it makes no copy in %TEMP%), and a copy
 #               in a user's folder named as uninstall.exe names its folders
+#               (in C:\users\Public, and in C:\Windows\Temp)
 #   arguments   uninstall.exe with /D=, _?=, /NCRC, a quoted /S or an
 #               argument of 32,000 characters besides /S; and without /S on
 #               a window station no person sees (unseen.c): no message box
@@ -30,7 +31,8 @@
 #               mutex: the uninstall goes on and leaves its folder to the
 #               restart; a setup killed while it registers removed that
 #               folder at once and leaves its plug-in folder, which setup
-#               again removes at once; after the uninstall (uninstall.exe
+#               again removes at once, with the name it reserved for it
+#               (nstXXXX.tmp); after the uninstall (uninstall.exe
 #               started by its 8.3 path, in lower case) and the restart
 #               nothing of ours is left in either Program Files, and all is
 #               as before setup
@@ -119,15 +121,19 @@ run_line "$name-direct" "\"$installed\\uninstall.bin\" /S"
 nsu="$(ls -d "$(unix_path "$windows_temp")"/~nsu* "$WINEPREFIX/drive_c/users/$(whoami)/Temp"/~nsu* 2>/dev/null)"
 [ -z "$nsu" ] || fail "direct: the uninstaller made a copy of itself: $nsu"
 nothing_ran direct
-lookalike='C:\users\Public\Tolvane-uninstall-1.tmp'
-mkdir -p "$(unix_path "$lookalike")"
-cp "$WINEPREFIX/drive_c/Program Files/Tolvane/uninstall.bin" "$(unix_path "$lookalike")/"
-snapshot "$work/$name-before"
-run_line "$name-lookalike" "\"$lookalike\\uninstall.bin\" /S"
-[ "$code" = 2 ] || fail "lookalike: exits with '$code', expected 2"
-check_installed WAV.File
-unchanged_by "lookalike"
-rm -rf "$(unix_path "$lookalike")"
+# (Any user can make folders in the Windows folder's Temp too: the user
+# made Tolvane-uninstall-7.tmp above.)
+mkdir -p "$(unix_path 'C:\users\Public\Tolvane-uninstall-1.tmp')"
+for lookalike in 'C:\users\Public\Tolvane-uninstall-1.tmp' "$windows_temp\\Tolvane-uninstall-7.tmp"; do
+  cp "$WINEPREFIX/drive_c/Program Files/Tolvane/uninstall.bin" "$(unix_path "$lookalike")/"
+  snapshot "$work/$name-before"
+  run_line "$name-lookalike" "\"$lookalike\\uninstall.bin\" /S"
+  [ "$code" = 2 ] || fail "lookalike $lookalike: exits with '$code', expected 2"
+  check_installed WAV.File
+  unchanged_by "lookalike $lookalike"
+  rm -f "$(unix_path "$lookalike")/uninstall.bin"
+done
+rmdir "$(unix_path 'C:\users\Public\Tolvane-uninstall-1.tmp')"
 
 step "arguments: uninstall.exe with what it does not support"
 snapshot "$work/$name-before"
@@ -211,7 +217,7 @@ plugins=("$WINEPREFIX/drive_c/Program Files (x86)"/Tolvane-plugins-*.tmp)
 step "$name: setup again removes the plug-in folder; uninstall and the restart leave nothing"
 install
 check_installed WAV.File
-left="$(cd "$WINEPREFIX/drive_c" && ls -d "Program Files"/Tolvane-* "Program Files (x86)"/Tolvane-* 2>/dev/null)"
+left="$(cd "$WINEPREFIX/drive_c" && ls -d "Program Files"/{Tolvane-*,nst*.tmp} "Program Files (x86)"/{Tolvane-*,nst*.tmp} 2>/dev/null)"
 [ -z "$left" ] || fail "$name: setup left what the killed programs left: $left"
 # The folder compares by identity, not by how the path is written.
 printf '@for %%%%I in ("%s") do @echo %%%%~sI\r\n' "$launcher" >"$work/$name-short.bat"

@@ -215,13 +215,15 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
   return !options.File.empty();
 }
 
-// The Properties dialog as the shell's context menu opens it; returns when
-// the dialog closes (it is modal on this thread).
-HRESULT InvokeProperties(const std::string& file) {
+// The object iid of the file (its context menu, its data object) as its
+// folder hands it to a shell; pidl is the file's item list (CoTaskMemFree
+// it).
+HRESULT FileObject(const std::string& file, REFIID iid, void** object, PIDLIST_ABSOLUTE& pidl) {
+  *object = nullptr;
+  pidl = nullptr;
   wchar_t path[MAX_PATH];
   if (!MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, path, MAX_PATH))
     return E_INVALIDARG;
-  PIDLIST_ABSOLUTE pidl = nullptr;
   HRESULT hr = SHParseDisplayName(path, nullptr, &pidl, 0, nullptr);
   if (FAILED(hr))
     return hr;
@@ -229,10 +231,17 @@ HRESULT InvokeProperties(const std::string& file) {
   PCUITEMID_CHILD child = nullptr;
   hr = SHBindToParent(pidl, IID_IShellFolder, reinterpret_cast<void**>(&rawFolder), &child);
   TComPtr<IShellFolder> folder(rawFolder);
-  IContextMenu* rawMenu = nullptr;
   if (SUCCEEDED(hr))
-    hr = folder->GetUIObjectOf(nullptr, 1, &child, IID_IContextMenu, nullptr,
-                               reinterpret_cast<void**>(&rawMenu));
+    hr = folder->GetUIObjectOf(nullptr, 1, &child, iid, nullptr, object);
+  return hr;
+}
+
+// The Properties dialog as the shell's context menu opens it; returns when
+// the dialog closes (it is modal on this thread).
+HRESULT InvokeProperties(const std::string& file) {
+  PIDLIST_ABSOLUTE pidl = nullptr;
+  IContextMenu* rawMenu = nullptr;
+  HRESULT hr = FileObject(file, IID_IContextMenu, reinterpret_cast<void**>(&rawMenu), pidl);
   TComPtr<IContextMenu> menu(rawMenu);
   if (SUCCEEDED(hr)) {
     HMENU popup = CreatePopupMenu();
@@ -336,7 +345,8 @@ void AddHandlerPages(const std::string& element, PCIDLIST_ABSOLUTE folder, IData
       TComPtr<IShellExtInit> init(rawInit);
       IShellPropSheetExt* rawPages = nullptr;
       if (SUCCEEDED(init->Initialize(folder, selection, elementKey)) &&
-          SUCCEEDED(init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&rawPages)))) {
+          SUCCEEDED(
+              init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&rawPages)))) {
         TComPtr<IShellPropSheetExt> pages(rawPages);
         pages->AddPages(AddArrayPage, reinterpret_cast<LPARAM>(&header));
       }
@@ -349,21 +359,9 @@ void AddHandlerPages(const std::string& element, PCIDLIST_ABSOLUTE folder, IData
 // The Properties dialog as a Windows shell builds it from the association
 // array; returns when the dialog closes.
 HRESULT ShowArrayProperties(const std::string& file) {
-  wchar_t path[MAX_PATH];
-  if (!MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, path, MAX_PATH))
-    return E_INVALIDARG;
   PIDLIST_ABSOLUTE pidl = nullptr;
-  HRESULT hr = SHParseDisplayName(path, nullptr, &pidl, 0, nullptr);
-  if (FAILED(hr))
-    return hr;
-  IShellFolder* rawFolder = nullptr;
-  PCUITEMID_CHILD child = nullptr;
-  hr = SHBindToParent(pidl, IID_IShellFolder, reinterpret_cast<void**>(&rawFolder), &child);
-  TComPtr<IShellFolder> folder(rawFolder);
   IDataObject* rawSelection = nullptr;
-  if (SUCCEEDED(hr))
-    hr = folder->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr,
-                               reinterpret_cast<void**>(&rawSelection));
+  HRESULT hr = FileObject(file, IID_IDataObject, reinterpret_cast<void**>(&rawSelection), pidl);
   TComPtr<IDataObject> selection(rawSelection);
   if (SUCCEEDED(hr)) {
     PIDLIST_ABSOLUTE parent = ILClone(pidl);
@@ -410,8 +408,8 @@ int main(int argc, char** argv) {
   std::atomic<bool> invokeReturned{false};
   int status = 0;
   std::thread watcher([&] { status = Watch(options, invokeReturned); });
-  HRESULT hr = options.AssociationArray ? ShowArrayProperties(options.File)
-                                        : InvokeProperties(options.File);
+  HRESULT hr =
+      options.AssociationArray ? ShowArrayProperties(options.File) : InvokeProperties(options.File);
   invokeReturned = true;
   watcher.join();
   OleUninitialize();
