@@ -39,17 +39,23 @@ std::vector<TClassesEntry> ClassRegistrationEntries(const TClassNames& names,
 }
 
 std::vector<std::string> DeletionOrder(const std::vector<TClassesEntry>& entries) {
-  std::vector<std::string> keys;
-  for (const TClassesEntry& entry : entries)
-    if (std::find(keys.begin(), keys.end(), entry.Key) == keys.end())
-      keys.push_back(entry.Key);
   const auto depth = [](const std::string& key) {
-    return std::count(key.begin(), key.end(), '\\');
+    return static_cast<size_t>(std::count(key.begin(), key.end(), '\\'));
   };
-  // Stable: keys of one depth keep the order in which they were written.
-  std::stable_sort(keys.begin(), keys.end(),
-                   [&](const std::string& a, const std::string& b) { return depth(a) > depth(b); });
-  return keys;
+  std::vector<std::string> keys;
+  size_t deepest = 0;
+  for (const TClassesEntry& entry : entries)
+    if (std::find(keys.begin(), keys.end(), entry.Key) == keys.end()) {
+      keys.push_back(entry.Key);
+      deepest = std::max(deepest, depth(entry.Key));
+    }
+  // Keys of one depth keep the order in which they were written.
+  std::vector<std::string> ordered;
+  for (size_t level = deepest + 1; level-- > 0;)
+    for (const std::string& key : keys)
+      if (depth(key) == level)
+        ordered.push_back(key);
+  return ordered;
 }
 
 bool IsClassKey(const std::string& key) {

@@ -1,8 +1,5 @@
 #include "sheet_claims.h"
 
-#include <algorithm>
-#include <vector>
-
 // Why a claim can hide no page but a second one of the same sheet:
 // - a claim lasts from AddPages until its page is destroyed; the platform
 //   destroys a sheet's pages before the sheet is gone, so a claim never
@@ -15,18 +12,20 @@
 // - a host that gave one data object to two sheets would still need the
 //   same thread, add-page function and argument for both, which describe
 //   one sheet being filled;
-// - where the key is uncertain (no data object), nothing is hidden.
+// - where the key is uncertain (no data object), or no claim can be kept
+//   (more pages at once than there is room for), nothing is hidden.
 // A key that fails to match only shows the page twice, never hides it.
 
 namespace {
 
 struct TClaim {
   TSheetKey Key;
-  const void* Owner;
+  const void* Owner; // null: a free place
 };
 
+// Pages that exist at one time: one per open Properties dialog, or two.
+TClaim Claims[64];
 SRWLOCK Guard = SRWLOCK_INIT;
-std::vector<TClaim> Claims;
 
 class TExclusiveLock {
 public:
@@ -45,17 +44,23 @@ bool SameSheet(const TSheetKey& a, const TSheetKey& b) {
 
 bool ClaimSheet(const TSheetKey& key, const void* owner) {
   TExclusiveLock lock;
-  for (const TClaim& claim : Claims)
-    if (claim.Owner != owner && SameSheet(claim.Key, key))
+  TClaim* free = nullptr;
+  for (TClaim& claim : Claims) {
+    if (claim.Owner && claim.Owner != owner && SameSheet(claim.Key, key))
       return false;
-  Claims.push_back({key, owner});
+    if (!claim.Owner && !free)
+      free = &claim;
+  }
+  if (free)
+    *free = {key, owner};
   return true;
 }
 
 void DropSheetClaim(const void* owner) noexcept {
   TExclusiveLock lock;
-  const auto claim =
-      std::find_if(Claims.begin(), Claims.end(), [&](const TClaim& c) { return c.Owner == owner; });
-  if (claim != Claims.end())
-    Claims.erase(claim);
+  for (TClaim& claim : Claims)
+    if (claim.Owner == owner) {
+      claim.Owner = nullptr;
+      return;
+    }
 }

@@ -23,7 +23,7 @@ struct TSheetKey {
 // Claims the sheet for one page of owner: false where a page of another
 // owner holds a claim on it. The page's owner holds a reference on the
 // selection for as long as the claim lasts, and the claim goes
-// (DropSheetClaim) when the page is destroyed. Raises std::bad_alloc.
+// (DropSheetClaim) when the page is destroyed. Raises nothing.
 bool ClaimSheet(const TSheetKey& key, const void* owner);
 
 // One claim of owner goes: a page of its is destroyed, or was never made.
