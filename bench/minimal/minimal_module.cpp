@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 namespace {
 // Read in DllMain, so that the linker keeps every import (and the padding).

@@ -5,14 +5,16 @@
 # (msiexec from a batch file, which gives the whole exit code), the x64 one
 # in 64-bit Wine prefixes under WORK_DIR (see lib.sh), the x86 one in a
 # 32-bit prefix:
-#   fresh     /qn: 0; both modules, the class in both views, the ProgID,
+#   fresh     .wav's value an empty text (no type); /qn: 0; both modules,
+#             the class in both views, the ProgID,
 #             WAV.File hooked and named by .wav, the approval in both
 #             views; the page in the 64-bit and the 32-bit shell. Repair
 #             (REINSTALL=ALL) after the 64-bit module and the handler key
 #             were deleted: both back, the page again. A package of the same
 #             version with other bytes upgrades it (one product left, the
-#             page). /x: 0, the registry of both views and the files as
-#             before but Wine's own bookkeeping (wine_keys), no page. A
+#             page). /x: 0, the registry of both views (the empty text
+#             too) and the files as before but Wine's own bookkeeping
+#             (wine_keys), no page. A
 #             shell that builds the association array as Windows does shows
 #             one page, whatever program the user chose for .wav.
 #   existing  .wav names Sound.Recording, which has another program's page
@@ -21,8 +23,6 @@
 #             as they were through install, repair and /x, each given on
 #             the command line what only the package decides (its folders,
 #             .wav's value as if the package had set it, an upgrade).
-#   blank     .wav's value is an empty text: the package names WAV.File
-#             there, /x puts the empty text back.
 #   takeover  after the install another program makes .wav name its own
 #             type: a repair leaves it; /x leaves .wav and that type, and
 #             removes WAV.File.
@@ -128,11 +128,12 @@ with_version "$x86_dll" "$variants/x86-earlier.dll" "$earlier" || fail "could no
 
 # -- A fresh system ----------------------------------------------------------
 new_prefix fresh
-step "$name: msiexec /i /qn"
+step "$name: msiexec /i /qn, .wav's value an empty text"
+reg_add 'HKCR\.wav' /ve
 snapshot "$work/$name-before"
 installs "$package" "$name-install"
 check_package_installed WAV.File
-expect 64 "$record" WavDefault "WAV.File|created|created"
+expect 64 "$record" WavDefault "WAV.File|existed|created"
 check_association_array
 
 step "$name: repair (REINSTALL=ALL) after the 64-bit module and the handler went"
@@ -141,7 +142,7 @@ timeout 30 "$wine64" reg delete 'HKCR\WAV.File\shellex\PropertySheetHandlers\Tol
 msiexec "$name-repair" /i "$(winepath -w "$package")" REINSTALL=ALL REINSTALLMODE=amus
 [ "$code" = 0 ] || fail "repair: msiexec exits with '$code', expected 0"
 check_package_installed WAV.File
-expect 64 "$record" WavDefault "WAV.File|created|created"
+expect 64 "$record" WavDefault "WAV.File|existed|created"
 
 step "$name: a package of the same version with other bytes upgrades it"
 installs "$variants/same.msi" "$name-same"
@@ -174,17 +175,6 @@ msiexec "$name-repair" /i "$(winepath -w "$package")" REINSTALL=ALL REINSTALLMOD
 expect_no_value 64 "$record" WavDefault
 removes "$package" "$name-remove" "${steering[@]}"
 check_uninstalled
-unchanged_but_installer_keys "after msiexec /x"
-done_with_prefix
-
-# -- .wav's value names no type ----------------------------------------------
-new_prefix blank
-step "$name: .wav's default value is an empty text: the package sets it, and /x puts it back"
-reg_add 'HKCR\.wav' /ve
-snapshot "$work/$name-before"
-installs "$package" "$name-install"
-check_package_installed WAV.File
-removes "$package" "$name-remove"
 unchanged_but_installer_keys "after msiexec /x"
 done_with_prefix
 

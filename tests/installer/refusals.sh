@@ -12,7 +12,8 @@
 # action, before any change (no InstallInitialize), where the state is in
 # the registry's data; where it is in keys' access lists, which its plan
 # (run as the installing user, unelevated on Windows) does not ask, it
-# refuses nothing and fails where it writes, 1603, rolled back:
+# refuses nothing and fails where it writes, 1603, rolled back (denied-type,
+# enforced-64):
 #   long-type       .wav names a file type of 223 characters (its handler
 #                   key's path would pass the 260 characters of the calls)
 #   huge-type       .wav names one of 1,024 characters, more than an NSIS
@@ -111,7 +112,9 @@ reset() {
 # must be refused and change nothing; the checks refuse it before anything
 # is registered (no regsvr32 runs, which a roll-back would hide), the build
 # without them only after; then the state goes.
-package_mode=Refuse # or RefuseBusy, or write (see above), for the next case
+# The package in the next case: Refuse, RefuseBusy, write (see above), or
+# none where another case shows the same.
+package_mode=Refuse
 refusal() {
   local case="$1" program="$2" keys trace="$work/$name-$1.trace" ran log
   shift 2
@@ -126,7 +129,7 @@ refusal() {
     [ "$ran" = 0 ] || fail "$case: setup ran regsvr32 before it refused"
   fi
   # The package asks the same checks.
-  if [ "$program" = "$setup" ] || [ "$program" = "$busy" ]; then
+  if [ "$package_mode" != none ] && { [ "$program" = "$setup" ] || [ "$program" = "$busy" ]; }; then
     log="$name-$case-package"
     msiexec "$log" /i "$(winepath -w "$package")"
     if [ "$package_mode" = write ]; then
@@ -179,7 +182,7 @@ refusal empty-name "$setup" "$wav"
 
 reg_add 'HKCR\.wav' /v 'Content Type' /d audio/wav
 hold --deny 64 'HKCR\.wav'
-package_mode=write
+package_mode=none # (denied-type and enforced-64 show it)
 refusal denied-wav "$setup" "$wav"
 
 reg_add 'HKCR\.wav' /ve /d Sound.Recording
@@ -196,7 +199,7 @@ refusal enforced-64 "$setup" "$machine_policy" "$machine_policy32"
 
 reg_add "HKCU\\$policy" /v EnforceShellExtensionSecurity /t REG_DWORD /d 1
 hold --deny 32 "$approved"
-package_mode=write
+package_mode=none
 refusal enforced-32 "$setup" "$user_policy"
 
 variants_built
@@ -208,11 +211,11 @@ package_mode=RefuseBusy
 refusal busy "$busy"
 
 hold --foreign-mutex "$mutex"
-package_mode=RefuseBusy
+package_mode=none # (busy shows it)
 refusal foreign "$setup"
 
 hold --event 'Global\Tolvane.Package'
-package_mode=RefuseBusy
+package_mode=none
 refusal package-running "$setup"
 
 step "no-plugins-folder: no folder can be made in Program Files (x86) for NSIS's plug-ins"
