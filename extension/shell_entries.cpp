@@ -14,18 +14,29 @@ const char* const HandlerPath[] = {"\\shellex", "\\PropertySheetHandlers",
 // SystemFileAssociations, and "*", which every file's array ends with and
 // which every shell reads (Wine's among them).
 const std::array<TLastingHook, 2> LastingHooks = {{
-    {"SystemFileAssociations", ".wav\\shellex\\PropertySheetHandlers\\" TOLVANE_HANDLER_NAME},
-    {"*", "shellex\\PropertySheetHandlers\\" TOLVANE_HANDLER_NAME},
+    {"SystemFileAssociations", "\\.wav"},
+    {"*", ""},
 }};
 
 const std::array<const char*, 2> ApprovalKeys = {
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions", "Approved"};
 const char* const ApprovedName = TOLVANE_HANDLER_NAME;
 
-std::string HandlerKeyOf(const std::string& fileType) {
-  std::string key = fileType;
+std::string HandlerKeyOf(const std::string& element) {
+  std::string key = element;
   for (const char* name : HandlerPath)
     key += name;
+  return key;
+}
+
+std::string HandlerKeyOf(const TLastingHook& hook) {
+  return HandlerKeyOf(std::string(hook.Anchor) + hook.Below);
+}
+
+std::string ApprovedKeyPath() {
+  std::string key;
+  for (const char* name : ApprovalKeys)
+    key += (key.empty() ? "" : "\\") + std::string(name);
   return key;
 }
 
@@ -44,6 +55,6 @@ std::vector<TClassesEntry> ShellEntries(const TFileType& fileType, const std::st
   entries.back().Data = classId;
   // The keys above these are made without values: they are the system's.
   for (const TLastingHook& hook : LastingHooks)
-    entries.push_back({std::string(hook.Anchor) + "\\" + hook.Path, "", classId});
+    entries.push_back({HandlerKeyOf(hook), "", classId});
   return entries;
 }

@@ -27,14 +27,15 @@ struct TFileType {
   bool SetsWavDefault;
 };
 
-// Handler keys that stay in a .wav file's association array whatever
-// program the user picks to open .wav files with: that program's type takes
-// the place of the one .wav names, and a handler listed only there is gone.
-// Anchor is a key of the system that registration never deletes; Path leads
-// from it to the handler key, whose empty parents unregistration removes.
+// Elements of a .wav file's association array that stay whatever program
+// the user picks to open .wav files with (that program's type takes the
+// place of the one .wav names, and a handler listed only there is gone): the
+// element is Anchor + Below, its handler key HandlerKeyOf it. Anchor is a
+// key of the system that registration never deletes; the keys between it
+// and the handler key unregistration removes where they are left empty.
 struct TLastingHook {
   const char* Anchor;
-  const char* Path;
+  const char* Below;
 };
 extern const std::array<TLastingHook, 2> LastingHooks;
 
@@ -44,11 +45,15 @@ extern const std::array<TLastingHook, 2> LastingHooks;
 // the handler key of each lasting hook.
 std::vector<TClassesEntry> ShellEntries(const TFileType& fileType, const std::string& classId);
 
-// The handler key below a file type.
-std::string HandlerKeyOf(const std::string& fileType);
+// The handler key below a file type or another element of the array.
+std::string HandlerKeyOf(const std::string& element);
+std::string HandlerKeyOf(const TLastingHook& hook);
 
 // The approval's keys below HKEY_LOCAL_MACHINE, each created or opened below
 // the one before; the last one holds the approval, a value named by the
 // class identifier's text with the data ApprovedName.
 extern const std::array<const char*, 2> ApprovalKeys;
 extern const char* const ApprovedName;
+
+// The last of ApprovalKeys by its whole path.
+std::string ApprovedKeyPath();

@@ -38,12 +38,27 @@ bool IsBlank(const std::string& text) {
   return true;
 }
 
-// Windows NT lists the shell extensions the administrator allows.
-void WriteApproval(const std::string& classId) {
+// The handler key, then its parents up to the anchor while nothing is left in
+// them: registration made them for the handler alone unless another
+// program's entries are there.
+void RemoveLastingHook(const TLastingHook& hook) {
+  std::string key = HandlerKeyOf(hook);
+  DeleteClassesKey(key);
+  for (size_t cut = key.rfind('\\'); cut > std::strlen(hook.Anchor); cut = key.rfind('\\')) {
+    key.resize(cut);
+    if (!TRegKey::IsEmpty(HKEY_CLASSES_ROOT, key) ||
+        TRegKey::Delete(HKEY_CLASSES_ROOT, key) != ERROR_SUCCESS)
+      break;
+  }
+}
+
+} // namespace
+
+void WriteApproval(const std::string& classId, REGSAM view) {
   TRegKey key;
   for (const char* name : ApprovalKeys) {
     TRegKey below;
-    below.Create(key ? key.get() : HKEY_LOCAL_MACHINE, name, ApprovalAccess);
+    below.Create(key ? key.get() : HKEY_LOCAL_MACHINE, name, ApprovalAccess | view);
     key = std::move(below);
     if (!key)
       break;
@@ -55,22 +70,6 @@ void WriteApproval(const std::string& classId) {
   if (result != ERROR_SUCCESS)
     throw Exception("Failed to set data for '" + classId + "'");
 }
-
-// The handler key, then its parents up to the anchor while nothing is left in
-// them: registration made them for the handler alone unless another
-// program's entries are there.
-void RemoveLastingHook(const TLastingHook& hook) {
-  std::string key = std::string(hook.Anchor) + "\\" + hook.Path;
-  DeleteClassesKey(key);
-  for (size_t cut = key.rfind('\\'); cut > std::strlen(hook.Anchor); cut = key.rfind('\\')) {
-    key.resize(cut);
-    if (!TRegKey::IsEmpty(HKEY_CLASSES_ROOT, key) ||
-        TRegKey::Delete(HKEY_CLASSES_ROOT, key) != ERROR_SUCCESS)
-      break;
-  }
-}
-
-} // namespace
 
 std::wstring WavDefaultValue(HKEY classes) {
   TRegKey key;

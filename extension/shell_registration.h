@@ -28,6 +28,13 @@ TFileType FileTypeOf(const std::wstring& wavDefault);
 // The access with which registration creates or opens the approval's keys.
 constexpr REGSAM ApprovalAccess = KEY_ALL_ACCESS;
 
+// Windows NT lists the shell extensions the administrator allows: the
+// approval of the class (its identifier's text), its keys made or opened
+// with ApprovalAccess in the registry view (0: the caller's). Raises
+// Exception "Failed to set data for '<class>'" where a key or the value
+// cannot be had.
+void WriteApproval(const std::string& classId, REGSAM view = 0);
+
 // Writes the shell entries of the class, or (unregistering) removes its
 // handler keys: the one below the file type .wav names and those of the
 // lasting hooks with their parents that are left empty. A failure is

@@ -21,16 +21,17 @@
 #include <msiquery.h>
 #include <shlobj.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "ansi_text.h"
+#include "exceptions.h"
 #include "identity.h"
 #include "registration_checks.h"
 #include "registry_access.h"
 #include "setup_lock.h"
 #include "setup_record.h"
-#include "shell_entries.h"
+#include "shell_registration.h"
 
 namespace {
 
@@ -364,44 +365,34 @@ void SetRecordFlag(const TRegistryView& view, bool set) {
       RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key, view.Flag, 0);
 }
 
-std::wstring ApprovedPath() {
-  std::wstring path;
-  for (const char* name : ApprovalKeys)
-    path += (path.empty() ? L"" : L"\\") + std::wstring(name, name + strlen(name));
-  return path;
-}
-
 const std::wstring ClassId = L"" TOLVANE_CLASS_ID;
-const std::wstring ApprovedData = L"" TOLVANE_HANDLER_NAME;
 
-// The approval in the view, made as the module makes it (its keys with all
-// access); true where it is there now and was made here.
-bool WriteApproval(const TRegistryView& view) {
-  TKey key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, ApprovedPath().c_str(), 0, nullptr,
-                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | view.Flag, nullptr, key.put(),
-                      nullptr) != ERROR_SUCCESS) {
-    key.release();
-    return false;
-  }
-  if (ValueExists(key.get(), ClassId))
-    return false;
-  return RegSetValueExW(key.get(), ClassId.c_str(), 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(ApprovedData.c_str()),
-                        static_cast<DWORD>((ApprovedData.size() + 1) * sizeof(wchar_t))) ==
-         ERROR_SUCCESS;
-}
-
-void DeleteApproval(const TRegistryView& view) {
-  const TKey key =
-      OpenKey(HKEY_LOCAL_MACHINE, ApprovedPath(), KEY_READ | KEY_SET_VALUE | view.Flag);
-  if (key && ReadText(key.get(), ClassId) == ApprovedData)
-    RegDeleteValueW(key.get(), ClassId.c_str());
+TKey ApprovedKeyOf(const TRegistryView& view, REGSAM access) {
+  return OpenKey(HKEY_LOCAL_MACHINE, FromAnsi(ApprovedKeyPath()), access | view.Flag);
 }
 
 bool ApprovalThere(const TRegistryView& view) {
-  const TKey key = OpenKey(HKEY_LOCAL_MACHINE, ApprovedPath(), KEY_READ | view.Flag);
+  const TKey key = ApprovedKeyOf(view, KEY_READ);
   return key && ValueExists(key.get(), ClassId);
+}
+
+// The approval in the view, where it is missing, by the module's own code:
+// true where this made it.
+bool MakeApproval(const TRegistryView& view) {
+  if (ApprovalThere(view))
+    return false;
+  try {
+    ::WriteApproval(TOLVANE_CLASS_ID, view.Flag);
+    return true;
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+void DeleteApproval(const TRegistryView& view) {
+  const TKey key = ApprovedKeyOf(view, KEY_READ | KEY_SET_VALUE);
+  if (key && ReadText(key.get(), ClassId) == FromAnsi(ApprovedName))
+    RegDeleteValueW(key.get(), ClassId.c_str());
 }
 
 } // namespace
@@ -418,7 +409,7 @@ extern "C" UINT __stdcall WriteApprovals(MSIHANDLE install) noexcept {
     for (const TRegistryView& view : PackageViews()) {
       if (!Lists(data[0], view.Name))
         continue;
-      if (WriteApproval(view))
+      if (MakeApproval(view))
         SetRecordFlag(view, true);
       else if (!ApprovalThere(view) && data[1] == L"1")
         return ERROR_INSTALL_FAILURE;
@@ -537,7 +528,7 @@ extern "C" UINT __stdcall RestoreMachineEntries(MSIHANDLE install) noexcept {
     const TUninstallRecord record = UninstallRecord(install);
     PutBackWavDefault(record);
     for (const TRegistryView& view : PackageViews())
-      if (Lists(record.Approvals, view.Name) && !ApprovalThere(view) && WriteApproval(view))
+      if (Lists(record.Approvals, view.Name) && !ApprovalThere(view) && MakeApproval(view))
         SetRecordFlag(view, true);
   } catch (...) {
   }

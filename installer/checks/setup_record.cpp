@@ -94,13 +94,6 @@ void AddMissing(std::vector<TRecordItem>& items, const TRegistryView& view, cons
     AddOnce(items, ValueItem(view.Name, root, path, valueName));
 }
 
-std::wstring ApprovedPath() {
-  std::wstring path;
-  for (const char* name : ApprovalKeys)
-    path += (path.empty() ? L"" : L"\\") + FromAnsi(name);
-  return path;
-}
-
 TKey OpenEntry(REGSAM access) {
   return OpenKey(HKEY_LOCAL_MACHINE, SetupEntryKey, access | FirstView().Flag);
 }
@@ -179,7 +172,7 @@ std::vector<TRecordItem> LegacyItems(HKEY entry) {
   if (bits & WavDefaultBit)
     AddOnce(items, ValueItem(view, ClassesRoot, L".wav", std::wstring()));
   // The approval's bits of the 64-bit view, then of the 32-bit one.
-  const std::wstring approved = ApprovedPath();
+  const std::wstring approved = FromAnsi(ApprovedKeyPath());
   const std::wstring extensions = approved.substr(0, approved.rfind(L'\\'));
   const struct {
     const wchar_t* View;
@@ -264,7 +257,7 @@ struct TOurValue {
 // approval.
 std::vector<TOurValue> OurValues(const std::vector<TRecordItem>& items) {
   std::vector<TOurValue> ours = {
-      {HKEY_LOCAL_MACHINE, ApprovedPath(), ClassId, FromAnsi(ApprovedName)}};
+      {HKEY_LOCAL_MACHINE, FromAnsi(ApprovedKeyPath()), ClassId, FromAnsi(ApprovedName)}};
   for (const TRecordItem& item : items) {
     if (item.Kind != L"type")
       continue;
@@ -347,7 +340,7 @@ std::vector<TRecordItem> PlannedCreations(const TRegistrationPlan& plan) {
   for (const TRegistryView& view : RegistryViews())
     if (std::find(plan.ApprovalViews.begin(), plan.ApprovalViews.end(), view.Name) !=
         plan.ApprovalViews.end())
-      AddMissing(items, view, MachineRoot, ApprovedPath(), ClassId);
+      AddMissing(items, view, MachineRoot, FromAnsi(ApprovedKeyPath()), ClassId);
   return items;
 }
 

@@ -12,7 +12,6 @@
 //        the file type PlanPackage decides ([TolvaneFileType]) and below
 //        the lasting hooks
 //   wav.wxi       .wav's default value, where the package writes it
-//   approval.wxi  the approval, in the component's own view
 //
 // Where the package differs from the module, on purpose:
 // - the empty default values the module gives the type's shellex keys are
@@ -20,7 +19,10 @@
 //   remove pre-existing ones at its uninstall;
 // - the server key names the module by its long path ([#Module]), where the
 //   module writes the short form of a path that holds a blank: Windows
-//   Installer knows no short form, and COM loads both.
+//   Installer knows no short form, and COM loads both;
+// - the approval is no row: the module writes it where its keys let it and
+//   goes on without it elsewhere, which the package's WriteApprovals does
+//   with the module's own code, as the installer service.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -107,11 +109,7 @@ int main(int argc, char** argv) {
     else if (!entry.Data.empty())
       shared.push_back({"HKCR", entry});
   }
-  std::string approved;
-  for (const char* key : ApprovalKeys)
-    approved += (approved.empty() ? "" : "\\") + std::string(key);
-  written &= Write(dir + "shared.wxi", shared) && Write(dir + "wav.wxi", wav, true) &&
-             Write(dir + "approval.wxi", {{"HKLM", {approved, names.ClassId, ApprovedName}}});
+  written &= Write(dir + "shared.wxi", shared) && Write(dir + "wav.wxi", wav, true);
   if (!written) {
     std::fprintf(stderr, "registry_rows: cannot write into %s\n", argv[1]);
     return 1;
