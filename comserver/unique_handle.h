@@ -51,6 +51,12 @@ struct TRegCloseKey {
 };
 using TKernelHandle = TUniqueHandle<HANDLE, nullptr, TCloseHandle>;
 
+// What a call gave back for LocalFree (a security descriptor, a SID's text).
+struct TLocalFree {
+  void operator()(HLOCAL memory) const { LocalFree(memory); }
+};
+using TLocalMemory = TUniqueHandle<HLOCAL, nullptr, TLocalFree>;
+
 // A COM interface pointer holding one reference.
 struct TReleaseInterface {
   void operator()(IUnknown* unknown) const { unknown->Release(); }

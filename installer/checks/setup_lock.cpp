@@ -12,11 +12,6 @@ const wchar_t* const SetupLockName = L"Global\\" TOLVANE_HANDLER_NAME L".Setup";
 const wchar_t* const PackageMarkName = L"Global\\" TOLVANE_HANDLER_NAME L".Package";
 const wchar_t* const Access = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
-struct TLocalFree {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-using TLocalMemory = TUniqueHandle<void*, nullptr, TLocalFree>;
-
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
   BYTE buffer[SECURITY_MAX_SID_SIZE];
   DWORD size = sizeof buffer;

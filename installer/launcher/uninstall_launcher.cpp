@@ -35,11 +35,7 @@
 
 namespace {
 
-struct TLocalFree {
-  void operator()(HLOCAL memory) const { LocalFree(memory); }
-};
 using TKey = TUniqueHandle<HKEY, nullptr, TRegCloseKey>;
-using TLocal = TUniqueHandle<HLOCAL, nullptr, TLocalFree>;
 
 constexpr DWORD Refused = 2;
 constexpr wchar_t Caption[] = L"Tolvane Uninstall";
@@ -112,7 +108,7 @@ struct TArguments {
 TArguments ReadArguments() {
   TArguments arguments;
   int count = 0;
-  TLocal list(CommandLineToArgvW(GetCommandLineW(), &count));
+  TLocalMemory list(CommandLineToArgvW(GetCommandLineW(), &count));
   auto* values = static_cast<LPWSTR*>(list.get());
   if (!values)
     return arguments;
@@ -161,7 +157,7 @@ std::wstring OwnFolder() {
 bool MakeFolder(const std::wstring& parent, std::wstring& folder, TKernelHandle& held) {
   if (parent.empty())
     return false;
-  TLocal descriptor;
+  TLocalMemory descriptor;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
           FolderAccess, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr))
     return false;
