@@ -1,6 +1,6 @@
 ; one_at_a_time.nsh: setup and the uninstaller run one at a time on a
 ; machine, and not beside an installation of a Windows Installer package of
-; Tolvane, which takes the same lock.
+; Tolvane, which marks itself (Global\Tolvane.Package; setup_lock.h).
 ;
 ;   ${OneAtATime}   in .onInit of setup and of the uninstaller (CheckSystem,
 ;                   elevated.nsh), before anything is read or changed: waits
@@ -8,7 +8,8 @@
 ;                   Global\Tolvane.Setup and holds it until the program
 ;                   ends; past that wait, or at once where the lock was made
 ;                   by someone else (another owner, or other access than
-;                   SYSTEM's and Administrators'), it tells so and quits with
+;                   SYSTEM's and Administrators') or a package's
+;                   installation runs, it tells so and quits with
 ;                   error level 2, having changed nothing. Holding it, a
 ;                   program may remove what killed ones left (elevated.nsh).
 ;
